@@ -1,0 +1,27 @@
+// The engine's diagnostic log: one printf-style call with a level and a category.
+// Messages go to the installed sink; without one they are discarded.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace sfad {
+
+enum LogLevel {
+  kLogProgress = 2,       // progress and most handled failures
+  kLogRecalibration = 4,  // a failed deletion of model parameters
+  kLogFailure = 16,       // other handled failures
+};
+
+constexpr const char* kDetectionLogCategory = "dbscan_detection";
+
+using LogSink =
+    std::function<void(int level, const std::string& category, const std::string& message)>;
+
+// Replaces the sink; an empty sink discards every message.
+void setLogSink(LogSink sink);
+
+void logMessage(int level, const char* category, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+}  // namespace sfad

@@ -1,0 +1,44 @@
+// The statistics of one backup job in the column order of HIST_DATA and
+// DATA_TO_PROCESS, and its store operations.
+#pragma once
+
+#include <string>
+
+#include "storage/SQLiteDatabase.h"
+
+namespace sfad {
+
+struct JobRecord {
+  std::string backupId;  // client + "_" + backup time
+  int backupTime = 0;
+  std::string client;
+  std::string policy;
+  std::string policyType;
+  std::string scheduleType;
+  std::string scheduleName;
+  std::string appType = "NONE";
+  int numFiles = -1;
+  double imageSize = -1.0;
+  std::string jobId;
+  int parentJobId = 0;
+  double kbTransferred = -1.0;
+  int startTime = -1;
+  int endTime = -1;
+  int totalTime = -1;
+  double dedupRate = -1.0;
+  std::string destinationStorageName;
+  int streamNumber = 0;
+  std::string assetId = "NA";
+
+  // "data_" + JOB_ID + "_" + BACKUP_ID.
+  std::string uniqueKey() const;
+};
+
+// INSERT OR REPLACE into HIST_DATA with MODE 1 and USER_IDENTIFIED_CLUSTER -1.
+void storeIntoHistory(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database,
+                      const JobRecord& record);
+// INSERT OR REPLACE into DATA_TO_PROCESS with MODE 1 and PROCESSED_STATUS 0.
+void storeIntoQueue(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database,
+                    const JobRecord& record);
+
+}  // namespace sfad

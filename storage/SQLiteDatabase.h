@@ -1,0 +1,78 @@
+// The one connection of a request to the SQLite database file, its failure type, and
+// the statement operations run through it.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "storage/ResultRow.h"
+
+namespace Quorvan::Stowfleet::UsageReporting {
+
+class Statement;
+
+class SQLiteDatabase {
+ public:
+  // Every SQLite failure of the tool. what() ends in ". Return code : " + code.
+  class sqlite_exception : public std::exception {
+   public:
+    sqlite_exception(const std::string& text, const std::string& sqliteText, int code);
+    sqlite_exception(const std::string& text, int code);
+    const char* what() const noexcept override { return message_.c_str(); }
+    const std::string& sqliteMessage() const noexcept { return sqliteMessage_; }
+    int returnCode() const noexcept { return returnCode_; }
+
+   private:
+    std::string message_;
+    std::string sqliteMessage_;
+    int returnCode_;
+  };
+
+  // Opens the connection; raises sqlite_exception when the open fails.
+  SQLiteDatabase(const std::string& path, int flags);
+  ~SQLiteDatabase();
+  SQLiteDatabase(const SQLiteDatabase&) = delete;
+  SQLiteDatabase& operator=(const SQLiteDatabase&) = delete;
+
+  sqlite3* handle() const { return connection_.get(); }
+  const std::string& path() const { return path_; }
+  int flags() const { return flags_; }
+  int lastResult() const { return lastResult_; }
+
+  void beginTransaction();
+  // BEGIN IMMEDIATE, waiting while another process holds the write lock: for units of
+  // work that read and then write.
+  void beginImmediateTransaction();
+  void endTransaction();
+  // Discards an open transaction; never raises (used on failure paths).
+  void rollbackTransaction() noexcept;
+  bool inTransaction() const;
+
+  void createTable(const std::string& sql);
+  void dropTable(const std::string& table);
+  void execute(const std::string& sql);
+  void query(const std::string& sql, QueryResult& rows);
+  // Steps the statement once; it must finish (SQLITE_DONE).
+  void executeStatement(Statement& statement);
+  // Steps the statement to its end and appends every row.
+  void query(Statement& statement, QueryResult& rows);
+
+ private:
+  struct Closer {
+    void operator()(sqlite3* connection) const noexcept { sqlite3_close(connection); }
+  };
+
+  void runExec(const std::string& sql, const std::string& failureText, QueryResult* rows);
+
+  std::unique_ptr<sqlite3, Closer> connection_;
+  const int flags_;
+  const std::string path_;
+  int lastResult_ = 0;
+};
+
+using sqlite_exception = SQLiteDatabase::sqlite_exception;
+
+}  // namespace Quorvan::Stowfleet::UsageReporting
