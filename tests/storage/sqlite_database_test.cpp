@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "storage/ResultCursor.h"
+#include "storage/Savepoint.h"
 #include "storage/SQLiteDatabase.h"
 #include "storage/Statement.h"
 #include "storage/Transaction.h"
@@ -238,6 +239,32 @@ TEST_F(StorageTest, StatementsAndImmediateBeginWaitWhileAnotherProcessWrites) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(sfad::test::queryValue(path, "SELECT group_concat(NAME) FROM (SELECT NAME FROM T ORDER BY ID)"),
             "first,second,third");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(StorageTest, SavepointReleasedKeepsWorkAndAbandonedOneUndoesOnlyItself) {
+  db.beginImmediateTransaction();
+  {
+    Savepoint kept(db, "record");
+    db.execute("INSERT INTO T VALUES (1, 'kept', 0);");
+    kept.release();
+  }
+  {
+    Savepoint undone(db, "record");
+    db.execute("INSERT INTO T VALUES (2, 'undone', 0);");
+  }
+  EXPECT_TRUE(db.inTransaction());
+  db.endTransaction();
+  {
+    Savepoint alone(db, "alone");  // outside a transaction it is one of its own
+    db.execute("INSERT INTO T VALUES (3, 'alone', 0);");
+    alone.release();
+  }
+  EXPECT_EQ(sfad::test::queryValue(path, "SELECT group_concat(NAME) FROM (SELECT NAME FROM T ORDER BY ID)"),
+            "kept,alone");
 }
 
 }  // namespace
