@@ -1,2 +1,7 @@
-// Process entry (placeholder until the request spine lands).
-int main() { return 0; }
+// Process entry: hands the command line, as the bytes given, to the main object.
+#include "cli/AnomalyDetectMain.h"
+
+int main(int argc, char* argv[]) {
+  sfad::AnomalyDetectMain entry;
+  return entry.run(argc, argv);
+}

@@ -1,0 +1,11 @@
+// insert_data: stores the job statistics of a data file.
+#include "cli/ActionHandlers.h"
+#include "intake/DataFile.h"
+
+namespace sfad {
+
+void insertDataAction(const ActionArguments& arguments, SQLiteDatabase& database) {
+  parseAndStore(arguments.value("-data_file"), database);
+}
+
+}  // namespace sfad
