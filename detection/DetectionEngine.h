@@ -25,6 +25,10 @@ using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 constexpr int kReducedTraining = 0;  // NUM_FILES and IMAGE_SIZE only
 constexpr int kFullTraining = 1;     // all five features, the job's own storage
 
+// The features of a training mode in the engine's order: NUM_FILES, IMAGE_SIZE and, in
+// full mode, KB_TRANSFERRED, TOTAL_TIME, DEDUP_RATE.
+const std::vector<std::string>& trainingFeatures(int mode);
+
 // One feature outside its usual range.
 struct FeatureStats {
   double currentValue = 0.0;

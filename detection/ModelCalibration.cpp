@@ -1,0 +1,98 @@
+// Model calibration: the neighbourhood radius of each job group, searched on its
+// training set, stored in DBSCAN_MODEL_PARAMS and renewed when it ages out.
+#include <algorithm>
+#include <cstdint>
+
+#include "detection/DetectionEngine.h"
+#include "detection/DiagnosticLog.h"
+#include "detection/FeatureMath.h"
+#include "detection/GroupFields.h"
+#include "platform/Platform.h"
+#include "storage/Statement.h"
+
+namespace sfad {
+
+using Quorvan::Stowfleet::UsageReporting::Statement;
+
+namespace {
+
+constexpr const char* kSelectModelSql =
+    "SELECT EPS, CAPTURE_DATE FROM DBSCAN_MODEL_PARAMS  WHERE CLIENT = ? AND POLICY = ? AND "
+    "POLICY_TYPE = ?   AND SCHEDULE_TYPE = ? AND SCHEDULE_NAME = ? AND APP_TYPE = ? AND "
+    "DESTINATION_STORAGE_NAME = ? AND ASSET_ID = ?";
+
+constexpr const char* kStoreModelSql =
+    "INSERT OR REPLACE INTO DBSCAN_MODEL_PARAMS  VALUES ( ?, ?, ?, ?, ?, ?, ?, ?, ?, ? ); ";
+
+constexpr const char* kDeleteModelSql =
+    "DELETE FROM DBSCAN_MODEL_PARAMS  WHERE CLIENT = ? AND POLICY = ? AND POLICY_TYPE = ?   "
+    "AND SCHEDULE_TYPE = ? AND SCHEDULE_NAME = ? AND APP_TYPE = ? AND "
+    "DESTINATION_STORAGE_NAME = ? AND ASSET_ID = ?";
+
+constexpr int kModelAgeLimit = 1209600;  // 14 days in seconds
+constexpr double kFirstRadius = 2.5;
+constexpr double kRadiusStep = 0.1;
+constexpr double kLastRadius = 4.0;
+
+bool hasNoise(const std::vector<int>& labels) {
+  return std::find(labels.begin(), labels.end(), static_cast<int>(NOISE)) != labels.end();
+}
+
+}  // namespace
+
+void DetectionEngine::getModelParams(const ResultRow& job, QueryResult& rows) {
+  Statement statement(database_.handle(), kSelectModelSql);
+  bindFields(statement, job, kModelKeyFields);
+  database_.query(statement, rows);
+}
+
+bool DetectionEngine::isCalibrationDue(const ResultRow& job) {
+  QueryResult rows;
+  getModelParams(job, rows);
+  if (rows.empty()) return true;
+  const int now = platform::currentTime32();
+  const int captured = rows.front().asInt("CAPTURE_DATE");
+  // The difference of the two 32-bit times, taken without overflow.
+  return static_cast<std::int64_t>(now) - captured > kModelAgeLimit;
+}
+
+void DetectionEngine::calibrateModel(const ResultRow& job, const QueryResult& rows, int mode) {
+  // Calibration always uses every feature of the mode, whatever the configuration disables.
+  DbscanDataset dataset;
+  buildFeatureVectors(rows, dataset.rows, mode, {});
+  normalizeFeatures(dataset.rows);
+  dataset.pointCount = static_cast<int>(dataset.rows.size());
+
+  // Rising radii by repeated addition, so the rounding error accumulates as it always has;
+  // when none leaves every point clustered, the value after the last try is kept.
+  double eps = kFirstRadius;
+  do {
+    DbscanClusterer clusterer(eps, minPts(), FULL_RUN);
+    std::vector<int> labels;
+    clusterer.run(dataset, labels);
+    if (!hasNoise(labels)) break;
+    eps += kRadiusStep;
+  } while (eps <= kLastRadius);
+
+  logMessage(kLogProgress, kDetectionLogCategory,
+             "Calibrated model parameters for client - %s , policy - %s, policy type - %s, "
+             "schedule name - %s",
+             job.text("CLIENT").c_str(), job.text("POLICY").c_str(),
+             job.text("POLICY_TYPE").c_str(), job.text("SCHEDULE_NAME").c_str());
+
+  Statement statement(database_.handle(), kStoreModelSql);
+  bindFields(statement, job,
+             {"CLIENT", "POLICY", "POLICY_TYPE", "SCHEDULE_TYPE", "SCHEDULE_NAME", "APP_TYPE"});
+  statement.bindDouble(7, eps);
+  statement.bindInt(8, platform::currentTime32());
+  bindFields(statement, job, {"DESTINATION_STORAGE_NAME", "ASSET_ID"}, 9);
+  database_.executeStatement(statement);
+}
+
+void DetectionEngine::deleteModelParams(const ResultRow& job) {
+  Statement statement(database_.handle(), kDeleteModelSql);
+  bindFields(statement, job, kModelKeyFields);
+  database_.executeStatement(statement);
+}
+
+}  // namespace sfad
