@@ -1,12 +1,139 @@
-// Placeholder until the detect action lands.
-#include <stdexcept>
+// The detect action: store the data file's jobs, run detection over the queue, and hand
+// out every anomaly not handed out before as one JSON array, on standard output or in the
+// output file. Reading, marking and writing the anomalies is one immediate transaction,
+// committed only once the array was written completely, so that each anomaly is handed
+// out exactly once, also across concurrent requests.
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
 
 #include "cli/ActionHandlers.h"
+#include "cli/DetectionCliException.h"
+#include "detection/DetectionEngine.h"
+#include "detection/DetectionRun.h"
+#include "intake/DataFile.h"
+#include "storage/Statement.h"
+#include "storage/Transaction.h"
 
 namespace sfad {
 
-void detectAction(const ActionArguments&, SQLiteDatabase&) {
-  throw std::logic_error("detect is not built yet");
+namespace {
+
+using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
+using Quorvan::Stowfleet::UsageReporting::Statement;
+using Quorvan::Stowfleet::UsageReporting::Transaction;
+
+constexpr const char* kUnhandedAnomaliesQuery =
+    "SELECT ANOMALY_DETAILS FROM ANOMALY_DATA WHERE PROCESSED != 1";
+constexpr const char* kMarkHandedOutSql =
+    "UPDATE ANOMALY_DATA SET PROCESSED = 1 WHERE PROCESSED != 1 ";
+constexpr double kDefaultRadius = 2.5;
+constexpr double kMinNeighbourhood = 3.0;
+
+void detectPendingJobs(const std::string& configPath, SQLiteDatabase& database) {
+  try {
+    DetectionEngine engine(configPath, database, kDefaultRadius, kMinNeighbourhood, true);
+    runDetection(engine);
+  } catch (const sqlite_exception& error) {
+    std::ostringstream message;
+    message << "Failed to get anomalies from database. " << error.what() << ". "
+            << error.sqliteMessage();
+    throw detection_cli_exception(kDetectionError, message.str());
+  } catch (const std::exception& error) {
+    std::ostringstream message;
+    message << "Failed to get anomalies from database. " << error.what();
+    throw detection_cli_exception(kDetectionError, message.str());
+  } catch (...) {
+    throw detection_cli_exception(kDetectionError,
+                                  "Unknown error occurred during anomaly detection.");
+  }
+}
+
+// Opens the transaction and reads the details of every anomaly not yet handed out, in the
+// order SQLite returns them.
+QueryResult readAnomaliesToHandOut(SQLiteDatabase& database, Transaction& handOut) {
+  try {
+    handOut.begin();
+    QueryResult rows;
+    database.query(kUnhandedAnomaliesQuery, rows);
+    return rows;
+  } catch (const sqlite_exception& error) {
+    throw action_failure(std::string("Failed to get anomalies from database. ") + error.what());
+  } catch (...) {
+    throw action_failure(
+        "Unknown error occurred during reading database for anomalies databsae.");
+  }
+}
+
+void markHandedOut(SQLiteDatabase& database) {
+  try {
+    Statement statement(database.handle(), kMarkHandedOutSql);
+    database.executeStatement(statement);
+  } catch (const sqlite_exception& error) {
+    throw action_failure(std::string("Failed to update anomaly data in database. ") +
+                         error.what());
+  } catch (...) {
+    throw action_failure("Unknown error occurred during updating anomaly data in databsae.");
+  }
+}
+
+void commitHandOut(Transaction& handOut) {
+  try {
+    handOut.end();
+  } catch (const sqlite_exception& error) {
+    throw action_failure(std::string("Failed to update anomaly data in database. ") +
+                         error.what());
+  }
+}
+
+std::string anomalyArray(const QueryResult& anomalies) {
+  std::string array = "[";
+  for (std::size_t i = 0; i < anomalies.size(); ++i) {
+    if (i != 0) array += ",";
+    array += anomalies[i].text("ANOMALY_DETAILS");
+  }
+  return array + "]";
+}
+
+// Raises code 4 when the array could not be written completely.
+void writeAnomalyArray(const ActionArguments& arguments, const std::string& array) {
+  if (!arguments.has("-output_file")) {
+    std::cout << array << std::flush;
+    if (!std::cout) {
+      throw detection_cli_exception(kDetectionError, "Failed to write anomalies to standard output");
+    }
+    return;
+  }
+  const std::string& path = arguments.value("-output_file");
+  std::ofstream file(path, std::ios::out | std::ios::trunc);
+  file << array;
+  file.close();
+  if (!file) {
+    throw detection_cli_exception(kDetectionError,
+                                  "Failed to write anomalies to output file " + path);
+  }
+}
+
+// Reads, marks and writes the anomalies in one transaction; any failure rolls it back, so
+// that those anomalies are handed out by the next request.
+void handOutAnomalies(const ActionArguments& arguments, SQLiteDatabase& database) {
+  Transaction handOut(database, Transaction::Kind::Immediate);
+  const QueryResult anomalies = readAnomaliesToHandOut(database, handOut);
+  const std::string array = anomalyArray(anomalies);
+  markHandedOut(database);
+  writeAnomalyArray(arguments, array);
+  commitHandOut(handOut);
+}
+
+}  // namespace
+
+void detectAction(const ActionArguments& arguments, SQLiteDatabase& database) {
+  const std::string dataFile = arguments.value("-data_file");
+  const std::string configFile = arguments.value("-config_file");
+  parseAndStore(dataFile, database);
+  detectPendingJobs(configFile, database);
+  handOutAnomalies(arguments, database);
 }
 
 }  // namespace sfad

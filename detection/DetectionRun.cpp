@@ -1,0 +1,526 @@
+// The detection run: feedback first, then every pending record of one batch judged and
+// given its disposition (retired into the history, held as anomalous, or left pending).
+// Dispositions are grouped into immediate transactions of up to 100 records, with one
+// savepoint per unit of a record's writes, so that every record ends in exactly one state.
+#include "detection/DetectionRun.h"
+
+#include <cctype>
+#include <cstdint>
+#include <iostream>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include "config/DetectionSettings.h"
+#include "detection/DiagnosticLog.h"
+#include "detection/FeatureMath.h"
+#include "storage/Savepoint.h"
+#include "storage/Statement.h"
+
+namespace sfad {
+
+namespace {
+
+using Quorvan::Stowfleet::UsageReporting::Savepoint;
+using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
+using Quorvan::Stowfleet::UsageReporting::Statement;
+
+constexpr const char* kPendingBatchQuery =
+    "SELECT * FROM DATA_TO_PROCESS where PROCESSED_STATUS = 0 LIMIT 10000";
+constexpr const char* kStillPendingQuery =
+    "SELECT COUNT(*) FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = ? AND PROCESSED_STATUS = 0";
+constexpr const char* kMarkProcessedSql =
+    "UPDATE DATA_TO_PROCESS SET  PROCESSED_STATUS = 1  WHERE UNIQUE_KEY = ? ";
+constexpr const char* kUnexpectedDetectionError = "Unexpected error during detection.";
+constexpr const char* kUnexpectedJudgementText = "\nUnexpected error during anomaly detection.";
+constexpr std::size_t kBatchCapacity = 10000;
+constexpr int kRecordsPerTransaction = 100;
+constexpr int kNonMultiStreamRowLimit = 365;
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+// The record under examination: a copy of its batch row and the columns the run reads.
+struct WorkingRecord {
+  ResultRow row;
+  std::string client;
+  std::string policy;
+  std::string policyType;
+  std::string uniqueKey;
+  std::string jobId;
+};
+
+// What the steps before clustering found for a record that is to be judged.
+struct Judgement {
+  QueryResult trainingRows;
+  int mode = kReducedTraining;
+  FeatureVector features;
+  FeatureMatrix matrix;
+};
+
+// The run's dispositions as immediate transactions (waiting while another process
+// writes), each closed after 100 records, when the run ends, and before a failure leaves
+// the run.
+class DispositionBatch {
+ public:
+  explicit DispositionBatch(SQLiteDatabase& database) : database_(database) {}
+  ~DispositionBatch() {
+    if (open_) database_.rollbackTransaction();
+  }
+  DispositionBatch(const DispositionBatch&) = delete;
+  DispositionBatch& operator=(const DispositionBatch&) = delete;
+
+  // Opens the transaction for the next record, committing a full one first.
+  void beginRecord() {
+    if (open_ && recordsInTransaction_ >= kRecordsPerTransaction) commit();
+    // A failure that made SQLite abandon the transaction leaves none open.
+    if (open_ && !database_.inTransaction()) open_ = false;
+    if (!open_) {
+      database_.beginImmediateTransaction();
+      open_ = true;
+      recordsInTransaction_ = 0;
+    }
+    ++recordsInTransaction_;
+  }
+
+  void commit() {
+    if (open_ && database_.inTransaction()) database_.endTransaction();
+    open_ = false;
+  }
+
+  // Keeps the dispositions made so far when a failure is about to leave the run.
+  void commitBeforeFailure() noexcept {
+    try {
+      commit();
+    } catch (...) {
+      database_.rollbackTransaction();
+      open_ = false;
+    }
+  }
+
+ private:
+  SQLiteDatabase& database_;
+  bool open_ = false;
+  int recordsInTransaction_ = 0;
+};
+
+std::string lowerCased(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+WorkingRecord workingRecordOf(const ResultRow& pending) {
+  WorkingRecord job;
+  job.row = pending;
+  job.client = job.row.text("CLIENT");
+  job.uniqueKey = job.row.text("UNIQUE_KEY");
+  job.jobId = job.row.text("JOB_ID");
+  job.policyType = job.row.text("POLICY_TYPE");
+  job.policy = job.row.text("POLICY");
+  job.row.set("USER_IDENTIFIED_CLUSTER", std::string("-1"));
+  return job;
+}
+
+void incorporateStoredFeedback(DetectionEngine& engine) {
+  try {
+    engine.incorporateFeedback();
+  } catch (const sqlite_exception& error) {
+    logMessage(kLogProgress, kDetectionLogCategory,
+               "Error occurred during incorporating user feedback into training set. Details: "
+               "%s %s",
+               error.what(), error.sqliteMessage().c_str());
+    if (engine.propagateErrors()) throw;
+  } catch (const std::exception& error) {
+    logMessage(kLogProgress, kDetectionLogCategory,
+               "Error occurred during incorporating user feedback into training set.. Details: %s",
+               error.what());
+    if (engine.propagateErrors()) throw;
+  } catch (...) {
+    if (engine.propagateErrors()) throw std::runtime_error(kUnexpectedDetectionError);
+  }
+}
+
+// Answers false when the run is to end without examining any record.
+bool fetchPendingBatch(DetectionEngine& engine, QueryResult& batch) {
+  batch.reserve(kBatchCapacity);
+  try {
+    engine.database().query(kPendingBatchQuery, batch);
+    return true;
+  } catch (const sqlite_exception& error) {
+    logMessage(kLogProgress, kDetectionLogCategory,
+               "Could not get data for detection. Details: %s %s", error.what(),
+               error.sqliteMessage().c_str());
+    if (engine.propagateErrors()) throw;
+  } catch (const std::exception& error) {
+    logMessage(kLogProgress, kDetectionLogCategory, "Could not get data for detection. Details: %s",
+               error.what());
+    if (engine.propagateErrors()) throw;
+  }
+  batch.clear();
+  return false;
+}
+
+// A record that another request disposed of after this run read its batch is skipped.
+bool isStillPending(DetectionEngine& engine, const WorkingRecord& job) {
+  Statement statement(engine.database().handle(), kStillPendingQuery);
+  statement.bindText(1, job.uniqueKey);
+  QueryResult rows;
+  engine.database().query(statement, rows);
+  return !rows.empty() && rows.front().asInt("COUNT(*)") != 0;
+}
+
+void retire(DetectionEngine& engine, const WorkingRecord& job) { engine.moveToHistory(job.row); }
+
+// Holds the record when the deduplication-ratio rule records an anomaly for it, retires
+// it otherwise; answers whether it was held.
+bool settleByDedupRule(DetectionEngine& engine, const WorkingRecord& job) {
+  if (engine.applyDedupRule(job.row)) {
+    markProcessed(engine, job.uniqueKey);
+    return true;
+  }
+  retire(engine, job);
+  return false;
+}
+
+// Steps 2 to 4: answers true when the record was retired as excluded by configuration.
+bool retireIfExcluded(DetectionEngine& engine, const DetectionSettings& settings,
+                      const WorkingRecord& job) {
+  const std::string client = lowerCased(job.client);
+  if (settings.excludedClients.count(client) != 0) {
+    logMessage(kLogProgress, kDetectionLogCategory,
+               "Ignoring client '%s' for detection as per configuration.", job.client.c_str());
+    retire(engine, job);
+    return true;
+  }
+  if (settings.disabledPolicyTypes.count(lowerCased(job.policyType)) != 0) {
+    logMessage(kLogProgress, kDetectionLogCategory,
+               "Ignoring policy type '%s' for detection as per configuration.",
+               job.policyType.c_str());
+    retire(engine, job);
+    return true;
+  }
+  const auto policies = settings.excludedClientPolicies.find(client);
+  if (policies != settings.excludedClientPolicies.end() &&
+      policies->second.count(lowerCased(job.policy)) != 0) {
+    logMessage(kLogProgress, kDetectionLogCategory,
+               "Ignoring policy '%s' on client '%s' for detection as per configuration.",
+               job.policy.c_str(), job.client.c_str());
+    retire(engine, job);
+    return true;
+  }
+  return false;
+}
+
+bool isMultiStreamJob(const WorkingRecord& job) {
+  return job.row.asInt("STREAM_NUMBER") != 0 && job.row.text("ASSET_ID") == "NA";
+}
+
+// Step 5 for a multi-stream record: answers true when the record's stream has no history
+// and the record was settled by the deduplication-ratio rule. A failure there retires
+// the record, without the partial writes of the attempt.
+bool settleNewStream(DetectionEngine& engine, const WorkingRecord& job) {
+  try {
+    if (engine.hasStreamHistory(job.row)) return false;
+    Savepoint attempt(engine.database(), "sfad_new_stream");
+    if (!settleByDedupRule(engine, job)) {
+      logMessage(kLogProgress, kDetectionLogCategory,
+                 "Not enough data for training for client - %s , policy - %s", job.client.c_str(),
+                 job.policy.c_str());
+    }
+    attempt.release();
+  } catch (const std::exception& error) {
+    logMessage(kLogFailure, kDetectionLogCategory,
+               "Error while getting job stream count from training set. Jobid - %s. %s ",
+               job.jobId.c_str(), error.what());
+    retire(engine, job);
+  }
+  return true;
+}
+
+// Step 6: the required count, or nothing when it failed and the record is to be retired.
+std::optional<int> requiredObservations(DetectionEngine& engine, const DetectionSettings& settings,
+                                        const WorkingRecord& job, int& maxStreamNumber) {
+  try {
+    return engine.getRequiredObservations(job.row, settings.minObservationsForTraining,
+                                          maxStreamNumber);
+  } catch (const std::exception& error) {
+    if (engine.propagateErrors()) throw std::runtime_error(error.what());
+    logMessage(kLogProgress, kDetectionLogCategory,
+               "Error while getting minimum required observations. %s ", error.what());
+    return std::nullopt;
+  }
+}
+
+const std::set<std::string>& disabledFeaturesOf(const DetectionSettings& settings,
+                                                const WorkingRecord& job) {
+  static const std::set<std::string> kNone;
+  const auto found = settings.disabledFeaturesByPolicyType.find(lowerCased(job.policyType));
+  return found == settings.disabledFeaturesByPolicyType.end() ? kNone : found->second;
+}
+
+// Steps 2 to 14 up to the matrix. Answers the judgement when the record is to be
+// clustered; nothing when it got its disposition or is left pending. The writes of the
+// dispositions and of the calibration are kept together as one unit of the record.
+std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
+                                          const DetectionSettings& settings,
+                                          const WorkingRecord& job) {
+  Savepoint unit(engine.database(), "sfad_record");
+  if (!isStillPending(engine, job)) return std::nullopt;
+  const bool settled = retireIfExcluded(engine, settings, job) ||
+                       (isMultiStreamJob(job) && settleNewStream(engine, job));
+  if (settled) {
+    unit.release();
+    return std::nullopt;
+  }
+  int maxStreamNumber = 0;
+  const std::optional<int> found = requiredObservations(engine, settings, job, maxStreamNumber);
+  if (!found) {
+    retire(engine, job);
+    unit.release();
+    return std::nullopt;
+  }
+  int required = *found;
+  if (required > settings.maxObservationsForTraining) {
+    required = settings.maxObservationsForTraining;
+  }
+  const int rowLimit =
+      maxStreamNumber != 0 ? settings.maxObservationsForTraining : kNonMultiStreamRowLimit;
+  if (required == -1) {
+    settleByDedupRule(engine, job);
+    unit.release();
+    return std::nullopt;
+  }
+  logMessage(kLogProgress, kDetectionLogCategory,
+             "Getting training set for detection client - %s, policy - %s and job - %s.",
+             job.client.c_str(), job.policy.c_str(), job.jobId.c_str());
+  Judgement judgement;
+  judgement.mode = engine.getTrainingSet(job.row, judgement.trainingRows, required, rowLimit);
+  if (judgement.trainingRows.size() < static_cast<std::size_t>(required)) {
+    if (!settleByDedupRule(engine, job)) {
+      logMessage(kLogProgress, kDetectionLogCategory,
+                 "Not enough data for training for client - %s , policy - %s. ",
+                 job.client.c_str(), job.policy.c_str());
+    }
+    unit.release();
+    return std::nullopt;
+  }
+  if (engine.isCalibrationDue(job.row)) {
+    engine.calibrateModel(job.row, judgement.trainingRows, judgement.mode);
+  }
+  unit.release();
+
+  const std::set<std::string>& disabled = disabledFeaturesOf(settings, job);
+  for (const std::string& feature : trainingFeatures(judgement.mode)) {
+    engine.appendFeature(disabled, feature, job.row, judgement.features);
+  }
+  if (judgement.features.empty()) {
+    logMessage(kLogProgress, kDetectionLogCategory,
+               "All features are disabled for policy type = %s. Detection aborted.",
+               job.policyType.c_str());
+    return std::nullopt;
+  }
+  judgement.matrix.push_back(judgement.features);
+  engine.buildFeatureVectors(judgement.trainingRows, judgement.matrix, judgement.mode, disabled);
+  return judgement;
+}
+
+double scaledRadius(DetectionEngine& engine, const DetectionSettings& settings,
+                    const WorkingRecord& job) {
+  QueryResult parameters;
+  engine.getModelParams(job.row, parameters);
+  const double radius =
+      parameters.empty() ? engine.defaultRadius() : parameters.front().asDouble("EPS");
+  return radius + (settings.sensitivityPercentage / 100.0) * radius;
+}
+
+bool isAllNoise(const std::vector<int>& labels) {
+  for (int label : labels) {
+    if (label != NOISE) return false;
+  }
+  return true;
+}
+
+std::string joinedValues(const FeatureVector& values) {
+  std::ostringstream text;
+  for (double value : values) text << value << ",";
+  return text.str();
+}
+
+void logModelData(const std::vector<int>& labels, const FeatureMatrix& normalised,
+                  const FeatureVector& observation) {
+  for (std::size_t point = 0; point < labels.size(); ++point) {
+    std::ostringstream text;
+    text << point << "," << labels[point];
+    logMessage(kLogProgress, kDetectionLogCategory, "%s", text.str().c_str());
+  }
+  for (const FeatureVector& row : normalised) {
+    logMessage(kLogProgress, kDetectionLogCategory, "%s", joinedValues(row).c_str());
+  }
+  logMessage(kLogProgress, kDetectionLogCategory, "Current observation %s",
+             joinedValues(observation).c_str());
+}
+
+// Step 20: a job after a gap longer than the configured days is not judged. The
+// difference and the bound are taken in 64 bits, so large day counts do not wrap.
+bool isLateJob(DetectionEngine& engine, const DetectionSettings& settings,
+               const WorkingRecord& job, int mode) {
+  const std::int64_t lastBackupTime = engine.getLastBackupTime(job.row, mode);
+  if (lastBackupTime == -1) return false;
+  const std::int64_t gap = job.row.asInt("BACKUP_TIME") - lastBackupTime;
+  return gap > settings.daysForLastBackupToIgnoreAnomaly * kSecondsPerDay;
+}
+
+// Step 24: the group's model is dropped so that its next job is calibrated anew.
+void requestRecalibration(DetectionEngine& engine, const WorkingRecord& job) {
+  try {
+    engine.deleteModelParams(job.row);
+    logMessage(kLogProgress, kDetectionLogCategory, "Re-calibration is required for job %s",
+               job.jobId.c_str());
+  } catch (const sqlite_exception& error) {
+    logMessage(kLogRecalibration, kDetectionLogCategory,
+               "Could not initiate Re-calibration, re-calibration will occure later as per "
+               "frequency. %s %s",
+               error.what(), error.sqliteMessage().c_str());
+  } catch (const std::exception& error) {
+    logMessage(kLogRecalibration, kDetectionLogCategory,
+               "Could not initiate Re-calibration, re-calibration will occure later as per "
+               "frequency. %s",
+               error.what());
+  }
+}
+
+// Steps 14 (normalisation) to 25: clusters the job with its training set and gives the
+// record its disposition.
+void judgeRecord(DetectionEngine& engine, const DetectionSettings& settings,
+                 const WorkingRecord& job, Judgement& judgement) {
+  normalizeFeatures(judgement.matrix);
+  DbscanDataset dataset;
+  dataset.rows = judgement.matrix;
+  dataset.pointCount = static_cast<int>(dataset.rows.size());
+  const double radius = scaledRadius(engine, settings, job);
+  DbscanClusterer clusterer(radius, engine.minPts(), STOP_WHEN_FIRST_CLUSTERED);
+  logMessage(kLogProgress, kDetectionLogCategory, "Calling DBScan for detection for job %s",
+             job.jobId.c_str());
+  std::vector<int> labels;
+  clusterer.run(dataset, labels);
+  if (labels.front() > 0 || isAllNoise(labels)) return retire(engine, job);
+  if (settings.logModelData) logModelData(labels, judgement.matrix, judgement.features);
+  if (isLateJob(engine, settings, job, judgement.mode)) return retire(engine, job);
+  if (!engine.isFarFromConfirmedJobs(job.row, judgement.trainingRows, judgement.matrix, radius,
+                                     clusterer)) {
+    return retire(engine, job);
+  }
+  const NearestCluster nearest = clusterer.nearestCluster(0);
+  if (nearest.label == NOISE) return retire(engine, job);
+  const AnomalousFeatures deviations = evaluateDeviations(
+      engine, job.row, nearest, judgement.trainingRows, labels, judgement.mode);
+  if (deviations.empty()) {
+    requestRecalibration(engine, job);
+    return retire(engine, job);
+  }
+  logMessage(kLogProgress, kDetectionLogCategory, "Anomaly detected for job %s",
+             job.jobId.c_str());
+  engine.storeAnomaly(job.row, nearest, judgement.mode, deviations);
+  markProcessed(engine, job.uniqueKey);
+}
+
+void logDetectionFailure(const sqlite_exception& error) {
+  logMessage(kLogProgress, kDetectionLogCategory, "Error while doing detection. Details: %s %s",
+             error.what(), error.sqliteMessage().c_str());
+}
+
+void logDetectionFailure(const std::exception& error) {
+  logMessage(kLogFailure, kDetectionLogCategory, "Error while doing detection - %s",
+             error.what());
+}
+
+// The steps before clustering under their failure rule: a failure is logged, then
+// re-raised when the engine propagates errors, or else it ends the run (false).
+bool prepareOrEndRun(DetectionEngine& engine, const DetectionSettings& settings,
+                     DispositionBatch& dispositions, const WorkingRecord& job,
+                     std::optional<Judgement>& judgement) {
+  try {
+    dispositions.beginRecord();
+    judgement = prepareJudgement(engine, settings, job);
+    return true;
+  } catch (const sqlite_exception& error) {
+    logDetectionFailure(error);
+    if (engine.propagateErrors()) throw;
+  } catch (const std::exception& error) {
+    logDetectionFailure(error);
+    if (engine.propagateErrors()) throw;
+  } catch (...) {
+    if (engine.propagateErrors()) throw std::runtime_error(kUnexpectedDetectionError);
+  }
+  return false;
+}
+
+// Clustering and judging under their failure rule: a failure undoes the record's writes
+// of these steps, is logged, and leaves the record pending for a later run.
+void judgeOrLeavePending(DetectionEngine& engine, const DetectionSettings& settings,
+                         const WorkingRecord& job, Judgement& judgement) {
+  try {
+    Savepoint unit(engine.database(), "sfad_record");
+    judgeRecord(engine, settings, job, judgement);
+    unit.release();
+  } catch (const sqlite_exception& error) {
+    logDetectionFailure(error);
+  } catch (const std::exception& error) {
+    logDetectionFailure(error);
+  } catch (...) {
+    std::cout << kUnexpectedJudgementText;
+  }
+}
+
+// Answers false when the run is to end here.
+bool processRecord(DetectionEngine& engine, const DetectionSettings& settings,
+                   DispositionBatch& dispositions, const ResultRow& pending) {
+  const WorkingRecord job = workingRecordOf(pending);
+  std::optional<Judgement> judgement;
+  if (!prepareOrEndRun(engine, settings, dispositions, job, judgement)) return false;
+  if (judgement) judgeOrLeavePending(engine, settings, job, *judgement);
+  return true;
+}
+
+}  // namespace
+
+void runDetection(DetectionEngine& engine) {
+  incorporateStoredFeedback(engine);
+  const DetectionSettings settings = readDetectionSettings(engine.configPath());
+  QueryResult batch;
+  if (!fetchPendingBatch(engine, batch)) return;
+  DispositionBatch dispositions(engine.database());
+  try {
+    for (const ResultRow& pending : batch) {
+      if (!processRecord(engine, settings, dispositions, pending)) break;
+    }
+  } catch (...) {
+    dispositions.commitBeforeFailure();
+    throw;
+  }
+  dispositions.commit();
+}
+
+AnomalousFeatures evaluateDeviations(DetectionEngine& engine, const ResultRow& record,
+                                     const NearestCluster& nearest, const QueryResult& rows,
+                                     const std::vector<int>& labels, int mode) {
+  const ClusterValues values = engine.collectClusterValues(nearest.label, rows, labels, mode);
+  AnomalousFeatures deviations;
+  for (const std::string& feature : engine.featureList()) {
+    if (mode == kReducedTraining && feature != "IMAGE_SIZE" && feature != "NUM_FILES") continue;
+    const double value = record.asDouble(feature);
+    const auto [low, high] = DetectionEngine::usualRange(values, feature);
+    if (value < low || value > high) {
+      deviations[feature] =
+          FeatureStats{value, low, high, engine.displayName(feature), engine.unit(feature)};
+    }
+  }
+  return deviations;
+}
+
+void markProcessed(DetectionEngine& engine, const std::string& uniqueKey) {
+  Statement statement(engine.database().handle(), kMarkProcessedSql);
+  statement.bindText(1, uniqueKey);
+  engine.database().executeStatement(statement);
+}
+
+}  // namespace sfad
