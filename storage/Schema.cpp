@@ -152,10 +152,11 @@ void generateSchema(SQLiteDatabase& database) {
 
 void seedFeatureCatalogue(SQLiteDatabase& database) {
   // Display name -> feature name, inserted in display-name order.
-  const std::map<std::string, std::string> catalogue = {
-      {"Backup files count", "NUM_FILES"}, {"Data transferred", "KB_TRANSFERRED"},
-      {"Deduplication ratio", "DEDUP_RATE"}, {"Image size", "IMAGE_SIZE"},
-      {"Total time", "TOTAL_TIME"}};
+  const std::map<std::string, std::string> catalogue = {{"Backup files count", "NUM_FILES"},
+                                                        {"Data transferred", "KB_TRANSFERRED"},
+                                                        {"Deduplication ratio", "DEDUP_RATE"},
+                                                        {"Image size", "IMAGE_SIZE"},
+                                                        {"Total time", "TOTAL_TIME"}};
   try {
     for (const auto& [displayName, feature] : catalogue) {
       Statement insert(database.handle(), "INSERT OR IGNORE INTO ANOMALY_FEATURES VALUES(?, ?)");

@@ -1,11 +1,12 @@
 // The database layout made by createSchema, read back from the file with sqlite3 directly:
 // columns in order, keys, the history index, the catalogue rows, WAL mode, and failure texts.
+#include "storage/Schema.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <stdexcept>
 
-#include "storage/Schema.h"
 #include "tests/support/DatabaseDump.h"
 #include "tests/support/TestFiles.h"
 
@@ -133,8 +134,9 @@ TEST_F(SchemaTest, MissingFileGetsEveryTableInCreationOrder) {
 TEST_F(SchemaTest, HistoryIndexCoversTheElevenGroupColumns) {
   createSchema(path);
 
-  EXPECT_EQ(queryValue(path, "SELECT tbl_name FROM sqlite_master WHERE type = 'index' AND "
-                             "name = 'HIST_TABLE_INDEX'"),
+  EXPECT_EQ(queryValue(path,
+                       "SELECT tbl_name FROM sqlite_master WHERE type = 'index' AND "
+                       "name = 'HIST_TABLE_INDEX'"),
             "HIST_DATA");
   std::string columns;
   for (const auto& row :
@@ -143,8 +145,9 @@ TEST_F(SchemaTest, HistoryIndexCoversTheElevenGroupColumns) {
   }
   EXPECT_EQ(columns, kHistoryIndexColumns);
   // The only other indexes are SQLite's own for keys and UNIQUE.
-  EXPECT_EQ(queryValue(path, "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND "
-                             "name NOT LIKE 'sqlite_autoindex_%'"),
+  EXPECT_EQ(queryValue(path,
+                       "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND "
+                       "name NOT LIKE 'sqlite_autoindex_%'"),
             "1");
 }
 
@@ -177,16 +180,17 @@ TEST_F(SchemaTest, ObsoleteQueueTableIsDropped) {
 
   createSchema(path);
 
-  EXPECT_EQ(queryValue(path, "SELECT count(*) FROM sqlite_master WHERE name = "
-                             "'QUEUED_TO_CAPTURE_DATA'"),
+  EXPECT_EQ(queryValue(path,
+                       "SELECT count(*) FROM sqlite_master WHERE name = "
+                       "'QUEUED_TO_CAPTURE_DATA'"),
             "0");
 }
 
 TEST_F(SchemaTest, ForeignHistoryLayoutWithIndexColumnsIsKept) {
   prepareDatabase(
-             "CREATE TABLE HIST_DATA (EXTRA TEXT, CLIENT TEXT, POLICY TEXT, POLICY_TYPE TEXT, "
-             "SCHEDULE_TYPE TEXT, SCHEDULE_NAME TEXT, APP_TYPE TEXT, DESTINATION_STORAGE_NAME "
-             "TEXT, ASSET_ID TEXT, STREAM_NUMBER INT, MODE INT, USER_IDENTIFIED_CLUSTER INT);");
+      "CREATE TABLE HIST_DATA (EXTRA TEXT, CLIENT TEXT, POLICY TEXT, POLICY_TYPE TEXT, "
+      "SCHEDULE_TYPE TEXT, SCHEDULE_NAME TEXT, APP_TYPE TEXT, DESTINATION_STORAGE_NAME "
+      "TEXT, ASSET_ID TEXT, STREAM_NUMBER INT, MODE INT, USER_IDENTIFIED_CLUSTER INT);");
 
   createSchema(path);
 
@@ -230,9 +234,8 @@ TEST_F(SchemaTest, FailedCreateReportsTheWrappedStatement) {
 TEST_F(SchemaTest, FailedOpenIsReportedAsTheDatabaseObject) {
   const std::string missing = dir.file("no/such/dir/detection.db");
 
-  EXPECT_EQ(runFailingCreate(missing),
-            "Failed to create database object.Could not open database " + missing +
-                ". Return code : 14. ");
+  EXPECT_EQ(runFailingCreate(missing), "Failed to create database object.Could not open database " +
+                                           missing + ". Return code : 14. ");
 }
 
 }  // namespace
