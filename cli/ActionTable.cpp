@@ -19,7 +19,8 @@ void checkDetect(ArgumentChecker& checker) {
   if (checker.given("-output_file")) checker.requireValue("-output_file");
 }
 
-// A time range or a list of job ids; an option of the other form is left unaccepted.
+// A time range or a list of job ids; an option of the other form is left
+// unaccepted.
 void checkAnomalies(ArgumentChecker& checker) {
   if (checker.given("-min_backup_time")) {
     checker.requireValue("-min_backup_time");
@@ -32,8 +33,8 @@ void checkAnomalies(ArgumentChecker& checker) {
   checker.require("-database");
 }
 
-// The first of -anomaly_id, -anomaly_ids and -client given decides the form; the
-// times of the client form are read as 0 when they have no value.
+// The first of -anomaly_id, -anomaly_ids and -client given decides the form;
+// the times of the client form are read as 0 when they have no value.
 void checkUserFeedback(ArgumentChecker& checker) {
   if (checker.given("-anomaly_id")) {
     checker.requireValue("-anomaly_id");

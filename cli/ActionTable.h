@@ -1,5 +1,5 @@
-// The actions of the tool: the verb each one requires, the checks of its arguments and
-// its handler.
+// The actions of the tool: the verb each one requires, the checks of its
+// arguments and its handler.
 #pragma once
 
 #include <string>

@@ -1,5 +1,5 @@
-// anomalies: lists stored anomaly details, selected by backup time range or by job ids,
-// as one JSON array on standard output.
+// anomalies: lists stored anomaly details, selected by backup time range or by
+// job ids, as one JSON array on standard output.
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
@@ -18,19 +18,26 @@ using Quorvan::Stowfleet::UsageReporting::QueryResult;
 using Quorvan::Stowfleet::UsageReporting::Statement;
 
 const char kByBackupTime[] =
-    " SELECT * FROM  (  SELECT ANOMALY_DATA.ANOMALY_DETAILS,  CAST(substr(ANOMALY_UNIQUE_ID, 1, "
-    "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS INTEGER) AS JOB_ID,  CAST(substr(ANOMALY_UNIQUE_ID, "
-    "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) AS BACKUP_DATE  FROM ANOMALY_DATA WHERE "
+    " SELECT * FROM  (  SELECT ANOMALY_DATA.ANOMALY_DETAILS,  "
+    "CAST(substr(ANOMALY_UNIQUE_ID, 1, "
+    "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS INTEGER) AS JOB_ID,  "
+    "CAST(substr(ANOMALY_UNIQUE_ID, "
+    "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) AS BACKUP_DATE  FROM "
+    "ANOMALY_DATA WHERE "
     "BACKUP_DATE >= ? AND BACKUP_DATE <= ?  ) ";
 
 const char kByJobId[] =
-    " SELECT * FROM  (  SELECT ANOMALY_DATA.ANOMALY_DETAILS,  CAST(substr(ANOMALY_UNIQUE_ID, 1, "
-    "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS STRING) AS JOB_ID,  CAST(substr(ANOMALY_UNIQUE_ID, "
-    "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) AS BACKUP_DATE  FROM ANOMALY_DATA WHERE "
+    " SELECT * FROM  (  SELECT ANOMALY_DATA.ANOMALY_DETAILS,  "
+    "CAST(substr(ANOMALY_UNIQUE_ID, 1, "
+    "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS STRING) AS JOB_ID,  "
+    "CAST(substr(ANOMALY_UNIQUE_ID, "
+    "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) AS BACKUP_DATE  FROM "
+    "ANOMALY_DATA WHERE "
     "JOB_ID = ?  ) ";
 
 const char kDatabaseFailure[] = "Failed to get anomalies from database. ";
-const char kOtherFailure[] = "Unknown error occurred during reading database for anomalies database.";
+const char kOtherFailure[] =
+    "Unknown error occurred during reading database for anomalies database.";
 
 // Collects the elements of the JSON array, commas between them.
 class DetailsArray {
@@ -45,7 +52,8 @@ class DetailsArray {
   std::string elements_;
 };
 
-// Splits like a line reader: "1,,2" gives an empty middle token, a trailing comma none.
+// Splits like a line reader: "1,,2" gives an empty middle token, a trailing
+// comma none.
 std::vector<std::string> splitJobIds(const std::string& list) {
   std::vector<std::string> tokens;
   std::istringstream stream(list);
@@ -69,8 +77,8 @@ std::string anomaliesInTimeRange(const ActionArguments& arguments, SQLiteDatabas
   return array.text();
 }
 
-// The first anomaly of each listed job, in list order; a preparation failure is left to
-// the dispatcher.
+// The first anomaly of each listed job, in list order; a preparation failure is
+// left to the dispatcher.
 std::string anomaliesOfJobs(const ActionArguments& arguments, SQLiteDatabase& database) {
   Statement statement(database.handle(), kByJobId);
   DetailsArray array;

@@ -6,8 +6,8 @@ namespace sfad {
 
 class AnomalyDetectMain {
  public:
-  // Returns 0 on success, for -help and without a verb; otherwise the error code,
-  // after writing the error object to standard error.
+  // Returns 0 on success, for -help and without a verb; otherwise the error
+  // code, after writing the error object to standard error.
   int run(int argc, char* argv[]);
 };
 

@@ -1,4 +1,5 @@
-// Checks one action's options one by one and keeps the set of names accounted for.
+// Checks one action's options one by one and keeps the set of names accounted
+// for.
 #pragma once
 
 #include <set>

@@ -1,4 +1,5 @@
-// A token starting with "-" names an option; the word after it, if any, is its value.
+// A token starting with "-" names an option; the word after it, if any, is its
+// value.
 #include "cli/OptionParser.h"
 
 #include <sstream>

@@ -1,5 +1,5 @@
-// purge_database: deletes anomalies, feedback, unmarked history and pending jobs older
-// than the given number of months.
+// purge_database: deletes anomalies, feedback, unmarked history and pending
+// jobs older than the given number of months.
 #include <cstdlib>
 
 #include "cli/ActionHandlers.h"
@@ -12,11 +12,13 @@ namespace sfad {
 
 namespace {
 
-// Run in this order, each committing by itself; history rows marked by feedback stay.
+// Run in this order, each committing by itself; history rows marked by feedback
+// stay.
 const char* const kPurgeStatements[] = {
     "DELETE FROM ANOMALY_DATA WHERE DETECTION_TIME < ? ;",
     "DELETE FROM ANOMALY_DATA_FEEDBACK WHERE CAPTURE_TIME < ? ;",
-    "DELETE FROM HIST_DATA WHERE BACKUP_TIME < ? AND USER_IDENTIFIED_CLUSTER = -1;",
+    "DELETE FROM HIST_DATA WHERE BACKUP_TIME < ? AND USER_IDENTIFIED_CLUSTER = "
+    "-1;",
     "DELETE FROM DATA_TO_PROCESS WHERE BACKUP_TIME < ? ;",
 };
 

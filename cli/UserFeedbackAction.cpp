@@ -1,5 +1,5 @@
-// userfeedback: stores a feedback value for the anomalies named by one id, an ids file,
-// or a client and detection-time window.
+// userfeedback: stores a feedback value for the anomalies named by one id, an
+// ids file, or a client and detection-time window.
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -19,7 +19,8 @@ using Quorvan::Stowfleet::UsageReporting::Statement;
 
 const char kInsertFeedback[] = "INSERT OR REPLACE INTO ANOMALY_DATA_FEEDBACK VALUES ( ?, ?, ? ); ";
 const char kAnomaliesOfClient[] =
-    "SELECT ANOMALY_UNIQUE_ID FROM ANOMALY_DATA  WHERE CLIENT = ? AND DETECTION_TIME >= ? AND  "
+    "SELECT ANOMALY_UNIQUE_ID FROM ANOMALY_DATA  WHERE CLIENT = ? AND "
+    "DETECTION_TIME >= ? AND  "
     "DETECTION_TIME <= ? ";
 
 // The anomalies detected for the client within the window, bounds included.
@@ -36,8 +37,8 @@ std::vector<std::string> anomaliesOfClient(const ActionArguments& arguments,
   return ids;
 }
 
-// The ids named by the first form given; none when no form is given. An ids file is
-// read whole, so a fault in it is found before anything is written.
+// The ids named by the first form given; none when no form is given. An ids
+// file is read whole, so a fault in it is found before anything is written.
 std::vector<std::string> anomalyIdsOfRequest(const ActionArguments& arguments,
                                              SQLiteDatabase& database) {
   std::vector<std::string> ids;
@@ -68,7 +69,8 @@ void userFeedbackAction(const ActionArguments& arguments, SQLiteDatabase& databa
   const int feedback = std::atoi(arguments.value("-feedback").c_str());
   const int captureTime = platform::currentTime32();
   for (const std::string& id : ids) {
-    runWrapped("Failed to insert user feedback. ", "Unknown error occurred inserting user feedback.",
+    runWrapped("Failed to insert user feedback. ",
+               "Unknown error occurred inserting user feedback.",
                [&] { insertFeedback(id, feedback, captureTime, database); });
   }
 }

@@ -1,5 +1,5 @@
-// Runs a handler's database work and turns its failure into the handler's own text,
-// which the dispatcher reports with code 2.
+// Runs a handler's database work and turns its failure into the handler's own
+// text, which the dispatcher reports with code 2.
 #pragma once
 
 #include <string>
@@ -9,7 +9,8 @@
 
 namespace sfad {
 
-// A sqlite_exception becomes databaseFailure + its what(); anything else otherFailure.
+// A sqlite_exception becomes databaseFailure + its what(); anything else
+// otherFailure.
 template <typename Work>
 void runWrapped(const char* databaseFailure, const char* otherFailure, Work&& work) {
   try {

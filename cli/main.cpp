@@ -1,4 +1,5 @@
-// Process entry: hands the command line, as the bytes given, to the main object.
+// Process entry: hands the command line, as the bytes given, to the main
+// object.
 #include "cli/AnomalyDetectMain.h"
 
 int main(int argc, char* argv[]) {

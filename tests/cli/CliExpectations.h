@@ -1,5 +1,5 @@
-// Expected outcomes of requests run through the built binary: the exact error object,
-// silent success, and an initialised database to start from.
+// Expected outcomes of requests run through the built binary: the exact error
+// object, silent success, and an initialised database to start from.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,7 +11,8 @@
 
 namespace sfad::test {
 
-// The error object as the tool prints it (inner texts here need no JSON escaping).
+// The error object as the tool prints it (inner texts here need no JSON
+// escaping).
 inline std::string errorObject(int code, const std::string& innerMessage) {
   static const char* const kMessages[] = {"", "JSON parsing error.", "SQLite database error.",
                                           "Invalid parameters.", "Anomaly detection error."};

@@ -1,5 +1,5 @@
-// The anomalies listing: both selection forms on a small set of stored anomalies, and
-// the failures on a database without tables.
+// The anomalies listing: both selection forms on a small set of stored
+// anomalies, and the failures on a database without tables.
 #include <string>
 
 #include "tests/cli/CliExpectations.h"
@@ -8,15 +8,18 @@
 namespace sfad::test {
 namespace {
 
-// Unique ids are job id, "_", backup time; job 10 has two anomalies, and "12_5_400"
-// has an underscore after the job id, so its backup time reads as 5.
+// Unique ids are job id, "_", backup time; job 10 has two anomalies, and
+// "12_5_400" has an underscore after the job id, so its backup time reads as 5.
 const char kFixture[] =
     "INSERT INTO ANOMALY_DATA VALUES ('7_100', '{\"j\": 7}', 0, 'k', 'c', 1);"
     "INSERT INTO ANOMALY_DATA VALUES ('8_200', '{\"j\": 8}', 0, 'k', 'c', 1);"
     "INSERT INTO ANOMALY_DATA VALUES ('9_300', '{\"j\": 9}', 0, 'k', 'c', 1);"
-    "INSERT INTO ANOMALY_DATA VALUES ('10_500', '{\"j\": 10, \"n\": 1}', 0, 'k', 'c', 1);"
-    "INSERT INTO ANOMALY_DATA VALUES ('10_600', '{\"j\": 10, \"n\": 2}', 0, 'k', 'c', 1);"
-    "INSERT INTO ANOMALY_DATA VALUES ('12_5_400', '{\"j\": 12}', 1, 'k', 'c', 1);";
+    "INSERT INTO ANOMALY_DATA VALUES ('10_500', '{\"j\": 10, \"n\": 1}', 0, "
+    "'k', 'c', 1);"
+    "INSERT INTO ANOMALY_DATA VALUES ('10_600', '{\"j\": 10, \"n\": 2}', 0, "
+    "'k', 'c', 1);"
+    "INSERT INTO ANOMALY_DATA VALUES ('12_5_400', '{\"j\": 12}', 1, 'k', 'c', "
+    "1);";
 
 class AnomaliesTest : public ::testing::Test {
  protected:
@@ -90,35 +93,40 @@ TEST_F(AnomaliesTest, ListingChangesNothing) {
 TEST(AnomaliesEmptyTest, NoAnomaliesGiveAnEmptyArray) {
   TempDir dir;
   const std::string database = initializedDatabase(dir);
-  expectListing(runTool({"-get", "-action", "anomalies", "-database", database,
-                         "-min_backup_time", "0", "-max_backup_time", "2000000000"}),
+  expectListing(runTool({"-get", "-action", "anomalies", "-database", database, "-min_backup_time",
+                         "0", "-max_backup_time", "2000000000"}),
                 "[]");
   expectListing(runTool({"-get", "-action", "anomalies", "-database", database, "-job_ids", "1"}),
                 "[]");
 }
 
-// The time form wraps its preparation; the job-id form leaves it to the dispatcher,
-// which adds SQLite's (here empty) text.
+// The time form wraps its preparation; the job-id form leaves it to the
+// dispatcher, which adds SQLite's (here empty) text.
 TEST(AnomaliesEmptyTest, DatabaseWithoutTablesFails) {
   TempDir dir;
   const std::string prepareFailed = "sqlite prepare statement failed for query - ";
-  expectFailure(
-      runTool({"-get", "-action", "anomalies", "-database", dir.file("a.db"), "-min_backup_time",
-               "0", "-max_backup_time", "1"}),
-      2,
-      "Failed to get anomalies from database. " + prepareFailed +
-          " SELECT * FROM  (  SELECT ANOMALY_DATA.ANOMALY_DETAILS,  "
-          "CAST(substr(ANOMALY_UNIQUE_ID, 1, instr(ANOMALY_UNIQUE_ID, '_') - 1) AS INTEGER) AS "
-          "JOB_ID,  CAST(substr(ANOMALY_UNIQUE_ID, instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) "
-          "AS BACKUP_DATE  FROM ANOMALY_DATA WHERE BACKUP_DATE >= ? AND BACKUP_DATE <= ?  ) "
-          ". Return code : 1");
+  expectFailure(runTool({"-get", "-action", "anomalies", "-database", dir.file("a.db"),
+                         "-min_backup_time", "0", "-max_backup_time", "1"}),
+                2,
+                "Failed to get anomalies from database. " + prepareFailed +
+                    " SELECT * FROM  (  SELECT ANOMALY_DATA.ANOMALY_DETAILS,  "
+                    "CAST(substr(ANOMALY_UNIQUE_ID, 1, instr(ANOMALY_UNIQUE_ID, '_') - "
+                    "1) AS INTEGER) AS "
+                    "JOB_ID,  CAST(substr(ANOMALY_UNIQUE_ID, instr(ANOMALY_UNIQUE_ID, "
+                    "'_') + 1) AS INTEGER) "
+                    "AS BACKUP_DATE  FROM ANOMALY_DATA WHERE BACKUP_DATE >= ? AND "
+                    "BACKUP_DATE <= ?  ) "
+                    ". Return code : 1");
   expectFailure(
       runTool({"-get", "-action", "anomalies", "-database", dir.file("b.db"), "-job_ids", "1"}), 2,
       prepareFailed +
           " SELECT * FROM  (  SELECT ANOMALY_DATA.ANOMALY_DETAILS,  "
-          "CAST(substr(ANOMALY_UNIQUE_ID, 1, instr(ANOMALY_UNIQUE_ID, '_') - 1) AS STRING) AS "
-          "JOB_ID,  CAST(substr(ANOMALY_UNIQUE_ID, instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) "
-          "AS BACKUP_DATE  FROM ANOMALY_DATA WHERE JOB_ID = ?  ) . Return code : 1. ");
+          "CAST(substr(ANOMALY_UNIQUE_ID, 1, "
+          "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS STRING) AS "
+          "JOB_ID,  CAST(substr(ANOMALY_UNIQUE_ID, "
+          "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) "
+          "AS BACKUP_DATE  FROM ANOMALY_DATA WHERE JOB_ID = ?  ) . "
+          "Return code : 1. ");
 }
 
 }  // namespace

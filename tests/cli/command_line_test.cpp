@@ -1,5 +1,5 @@
-// The request spine end to end: parsing, usage, validation, opening the database and
-// reporting failures as the error object and exit code.
+// The request spine end to end: parsing, usage, validation, opening the
+// database and reporting failures as the error object and exit code.
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,28 +22,40 @@ struct FailureCase {
 
 Arguments withDatabase(const Arguments& arguments, const std::string& database) {
   Arguments result;
-  for (const std::string& argument : arguments) result.push_back(argument == "DB" ? database : argument);
+  for (const std::string& argument : arguments)
+    result.push_back(argument == "DB" ? database : argument);
   return result;
 }
 
 const char kUsage[] =
-    "\nsfanomalydetect [ -get | -post ] -action <actionName> [other parameters] "
+    "\nsfanomalydetect [ -get | -post ] -action <actionName> [other "
+    "parameters] "
     "\nSupported Actions:"
-    "\n   1. initialize_detection. Usage: sfanomalydetect -post -action initialize_detection  "
+    "\n   1. initialize_detection. Usage: sfanomalydetect -post -action "
+    "initialize_detection  "
     "-database <Full Database path> "
-    "\n   2. insert_data. Usage: sfanomalydetect -post -action insert_data -database <Full "
+    "\n   2. insert_data. Usage: sfanomalydetect -post -action insert_data "
+    "-database <Full "
     "Database path> -data_file <Full path of data file> "
-    "\n   3. detect. Usage: sfanomalydetect -post -action detect -database <Full Database path> "
-    "-data_file <Full path of data file> -config_file <Full path of config file> [-ouput_file "
+    "\n   3. detect. Usage: sfanomalydetect -post -action detect -database "
+    "<Full Database path> "
+    "-data_file <Full path of data file> -config_file <Full path of config "
+    "file> [-ouput_file "
     "<Full path of json output file>]"
-    "\n   4. anomalies. Usage: sfanomalydetect -get -action anomalies -database <Full Database "
-    "path> [ [-job_ids <comma seperated job ids> ] | [-min_backup_time <minimum backup time in "
+    "\n   4. anomalies. Usage: sfanomalydetect -get -action anomalies "
+    "-database <Full Database "
+    "path> [ [-job_ids <comma seperated job ids> ] | [-min_backup_time "
+    "<minimum backup time in "
     "epoch format> -max_backup_time <maximum backup time in epoch>] ] "
-    "\n   5. purge_database. Usage: sfanomalydetect -post -action purge_database -database <Full "
+    "\n   5. purge_database. Usage: sfanomalydetect -post -action "
+    "purge_database -database <Full "
     "Database path> -purge_interval_in_months <purge interval in months> "
-    "\n   6. userfeedback. Usage: sfanomalydetect -post -action userfeedback -database <Full "
-    "Database path> [ -anomaly_id <anomaly id> | -anomaly_ids <json file with ids> | -client "
-    "<client name> -start_time <detection start time> -end_time <detection end time> ] "
+    "\n   6. userfeedback. Usage: sfanomalydetect -post -action userfeedback "
+    "-database <Full "
+    "Database path> [ -anomaly_id <anomaly id> | -anomaly_ids <json file with "
+    "ids> | -client "
+    "<client name> -start_time <detection start time> -end_time <detection end "
+    "time> ] "
     "-feedback <feedback> "
     "\n";
 
@@ -116,8 +128,10 @@ TEST(CommandLineTest, ValidationErrors) {
        "Either -min_backup_time  or -job_ids missing for action - anomalies"},
       {{"-get", "-action", "anomalies", "-job_ids", "1"},
        "Argument -database missing for action - anomalies"},
-      {{"-get", "-action", "anomalies", "-database", "DB", "-job_ids"}, "Value for -job_ids missing"},
-      {{"-get", "-action", "anomalies", "-database", "DB", "-job_ids", "1", "-min_backup_time", "5"},
+      {{"-get", "-action", "anomalies", "-database", "DB", "-job_ids"},
+       "Value for -job_ids missing"},
+      {{"-get", "-action", "anomalies", "-database", "DB", "-job_ids", "1", "-min_backup_time",
+        "5"},
        "Argument -max_backup_time missing for action - anomalies"},
       {{"-get", "-action", "anomalies", "-database", "DB", "-min_backup_time", "-max_backup_time",
         "6"},
@@ -128,7 +142,8 @@ TEST(CommandLineTest, ValidationErrors) {
       {{"-get", "-action", "anomalies", "-database", "DB", "-min_backup_time", "5",
         "-max_backup_time", "6", "-job_ids", "1"},
        invalidFor + "anomalies"},
-      {{"-get", "-action", "anomalies", "-database", "DB", "-job_ids", "1", "-max_backup_time", "6"},
+      {{"-get", "-action", "anomalies", "-database", "DB", "-job_ids", "1", "-max_backup_time",
+        "6"},
        invalidFor + "anomalies"},
       {{"-post", "-action", "userfeedback", "-database", "DB", "-anomaly_id", "3"},
        "Argument -feedback missing for action - userfeedback"},
@@ -146,7 +161,8 @@ TEST(CommandLineTest, ValidationErrors) {
         "-client", "c"},
        invalidFor + "userfeedback"},
       {{"-post", "-action", "purge_database", "-database", "DB"},
-       "Argument -purge_interval_in_months missing for action - purge_database"},
+       "Argument -purge_interval_in_months missing for action - "
+       "purge_database"},
       {{"-post", "-action", "purge_database", "-database", "DB", "-purge_interval_in_months"},
        "Value for -purge_interval_in_months missing"},
   };
@@ -167,7 +183,8 @@ TEST(CommandLineTest, StatusCreatesTheDatabaseAndPrintsNothing) {
 TEST(CommandLineTest, ValidFormsWithoutTheirOptionalPartsPass) {
   TempDir dir;
   const std::string database = initializedDatabase(dir);
-  // -start_time and -end_time without values read as 0; no form at all stores nothing.
+  // -start_time and -end_time without values read as 0; no form at all stores
+  // nothing.
   expectSilentSuccess(runTool({"-post", "-action", "userfeedback", "-database", database,
                                "-feedback", "1", "-client", "c", "-start_time", "-end_time"}));
   expectSilentSuccess(
@@ -181,8 +198,8 @@ TEST(CommandLineTest, UnopenableDatabaseIsCodeTwo) {
                 "Could not open database " + database + ". Return code : 14. ");
 }
 
-// Runs the binary with standard output on a pipe whose reading end is already closed;
-// answers the exit code and fills what it wrote on standard error.
+// Runs the binary with standard output on a pipe whose reading end is already
+// closed; answers the exit code and fills what it wrote on standard error.
 int runWithClosedOutput(const Arguments& arguments, std::string& err) {
   TempDir dir;
   const std::string errPath = dir.file("err");

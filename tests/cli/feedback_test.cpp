@@ -1,5 +1,5 @@
-// The userfeedback action: the three ways of naming anomalies, replacement of earlier
-// feedback, and ids-file faults found before anything is written.
+// The userfeedback action: the three ways of naming anomalies, replacement of
+// earlier feedback, and ids-file faults found before anything is written.
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -28,8 +28,8 @@ class FeedbackTest : public ::testing::Test {
   }
 
   ToolResult giveFeedback(const Arguments& form, const std::string& feedback) {
-    Arguments arguments{"-post", "-action", "userfeedback", "-database", database_, "-feedback",
-                        feedback};
+    Arguments arguments{"-post",   "-action",   "userfeedback", "-database",
+                        database_, "-feedback", feedback};
     arguments.insert(arguments.end(), form.begin(), form.end());
     return runTool(arguments);
   }
@@ -42,9 +42,10 @@ class FeedbackTest : public ::testing::Test {
   // "id:feedback" of every stored row, by id.
   std::string storedFeedback() {
     std::string text;
-    for (const auto& row : queryRows(database_,
-                                     "SELECT ANOMALY_UNIQUE_ID, FEEDBACK FROM ANOMALY_DATA_FEEDBACK "
-                                     "ORDER BY ANOMALY_UNIQUE_ID")) {
+    for (const auto& row :
+         queryRows(database_,
+                   "SELECT ANOMALY_UNIQUE_ID, FEEDBACK FROM ANOMALY_DATA_FEEDBACK "
+                   "ORDER BY ANOMALY_UNIQUE_ID")) {
       text += (text.empty() ? "" : " ") + row[0] + ":" + row[1];
     }
     return text;
@@ -64,16 +65,27 @@ TEST_F(FeedbackTest, FormsStoreOneRowPerNamedAnomaly) {
   };
   const Case cases[] = {
       {"one id, not checked against the anomalies", {"-anomaly_id", "no_such"}, "3", "no_such:3"},
-      {"ids file in order", {"-anomaly_ids", idsFile(R"({"other": 1, "anomaly_ids": ["2_20", "x"]})")},
-       "1", "2_20:1 x:1"},
-      {"ids file with an empty array", {"-anomaly_ids", idsFile(R"({"anomaly_ids": []})")}, "1", ""},
-      {"ids file without the member", {"-anomaly_ids", idsFile(R"({"anomaly_id": ["1_10"]})")}, "1",
+      {"ids file in order",
+       {"-anomaly_ids", idsFile(R"({"other": 1, "anomaly_ids": ["2_20", "x"]})")},
+       "1",
+       "2_20:1 x:1"},
+      {"ids file with an empty array",
+       {"-anomaly_ids", idsFile(R"({"anomaly_ids": []})")},
+       "1",
+       ""},
+      {"ids file without the member",
+       {"-anomaly_ids", idsFile(R"({"anomaly_id": ["1_10"]})")},
+       "1",
        ""},
       {"ids file whose top level is an array", {"-anomaly_ids", idsFile(R"(["1_10"])")}, "1", ""},
       {"client window, bounds included",
-       {"-client", "c1", "-start_time", "1000", "-end_time", "2000"}, "2", "1_10:2 2_20:2"},
+       {"-client", "c1", "-start_time", "1000", "-end_time", "2000"},
+       "2",
+       "1_10:2 2_20:2"},
       {"client window without anomalies",
-       {"-client", "c1", "-start_time", "3001", "-end_time", "9000"}, "2", ""},
+       {"-client", "c1", "-start_time", "3001", "-end_time", "9000"},
+       "2",
+       ""},
       {"feedback without a number", {"-anomaly_id", "1_10"}, "abc", "1_10:0"},
       {"no form", {}, "1", ""},
   };
@@ -91,9 +103,8 @@ TEST_F(FeedbackTest, NewFeedbackReplacesTheRowWithTheCaptureTime) {
   expectSilentSuccess(giveFeedback({"-anomaly_id", "1_10"}, "2"));
   const long after = static_cast<long>(std::time(nullptr));
   EXPECT_EQ(storedFeedback(), "1_10:2");
-  const long captured = std::atol(queryValue(database_,
-                                             "SELECT CAPTURE_TIME FROM ANOMALY_DATA_FEEDBACK")
-                                      .c_str());
+  const long captured =
+      std::atol(queryValue(database_, "SELECT CAPTURE_TIME FROM ANOMALY_DATA_FEEDBACK").c_str());
   EXPECT_GE(captured, before);
   EXPECT_LE(captured, after);
 }
@@ -125,13 +136,17 @@ TEST(FeedbackFailureTest, DatabaseWithoutTablesFails) {
   expectFailure(runTool({"-post", "-action", "userfeedback", "-database", database, "-feedback",
                          "1", "-anomaly_id", "1_10"}),
                 2,
-                "Failed to insert user feedback. sqlite prepare statement failed for query - "
-                "INSERT OR REPLACE INTO ANOMALY_DATA_FEEDBACK VALUES ( ?, ?, ? ); . Return code : 1");
+                "Failed to insert user feedback. sqlite prepare statement "
+                "failed for query - "
+                "INSERT OR REPLACE INTO ANOMALY_DATA_FEEDBACK VALUES ( ?, ?, ? "
+                "); . Return code : 1");
   expectFailure(runTool({"-post", "-action", "userfeedback", "-database", database, "-feedback",
                          "1", "-client", "c", "-start_time", "0", "-end_time", "1"}),
                 2,
-                "sqlite prepare statement failed for query - SELECT ANOMALY_UNIQUE_ID FROM "
-                "ANOMALY_DATA  WHERE CLIENT = ? AND DETECTION_TIME >= ? AND  DETECTION_TIME <= ? "
+                "sqlite prepare statement failed for query - SELECT "
+                "ANOMALY_UNIQUE_ID FROM "
+                "ANOMALY_DATA  WHERE CLIENT = ? AND DETECTION_TIME >= ? AND  "
+                "DETECTION_TIME <= ? "
                 ". Return code : 1. ");
 }
 

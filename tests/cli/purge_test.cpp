@@ -1,5 +1,6 @@
-// The purge action: rows older than the cut-off go, history marked by feedback stays,
-// and intervals too large for 32-bit times neither wrap nor delete recent rows.
+// The purge action: rows older than the cut-off go, history marked by feedback
+// stays, and intervals too large for 32-bit times neither wrap nor delete
+// recent rows.
 #include <climits>
 #include <ctime>
 #include <string>
@@ -15,25 +16,28 @@ constexpr long long kMonth = 2592000;
 
 std::string historyRow(const std::string& key, long long backupTime, int userCluster) {
   return "INSERT INTO HIST_DATA VALUES (1, " + std::to_string(backupTime) +
-         ", 'c', 'p', 'pt', 'st', 'sn', 'app', 1, 1.0, 1, 0, 1.0, 0, 0, 0, 1.0, 1, " +
+         ", 'c', 'p', 'pt', 'st', 'sn', 'app', 1, 1.0, 1, 0, 1.0, 0, 0, 0, "
+         "1.0, 1, " +
          std::to_string(userCluster) + ", 'dst', 0, 'NA', '" + key + "');";
 }
 
 std::string pendingRow(const std::string& key, long long backupTime) {
   return "INSERT INTO DATA_TO_PROCESS VALUES (1, " + std::to_string(backupTime) +
-         ", 'c', 'p', 'pt', 1, 'sn', 'app', 1, 1.0, 1, 0, 1.0, 0, 0, 0, 1.0, 1, 0, 'dst', 0, 'NA', '" +
+         ", 'c', 'p', 'pt', 1, 'sn', 'app', 1, 1.0, 1, 0, 1.0, 0, 0, 0, 1.0, "
+         "1, 0, 'dst', 0, 'NA', '" +
          key + "');";
 }
 
-// Each table gets an "old" row just before a two-month cut-off, a "recent" one just after
-// it and a "far" one at the largest storable time; the history also gets old rows
-// marked by feedback (1 and 2).
+// Each table gets an "old" row just before a two-month cut-off, a "recent" one
+// just after it and a "far" one at the largest storable time; the history also
+// gets old rows marked by feedback (1 and 2).
 std::string fixture(long long now) {
   std::string sql;
   const struct {
     const char* key;
     long long time;
-  } rows[] = {{"old", now - 2 * kMonth - 100}, {"recent", now - 2 * kMonth + 100}, {"far", INT_MAX}};
+  } rows[] = {
+      {"old", now - 2 * kMonth - 100}, {"recent", now - 2 * kMonth + 100}, {"far", INT_MAX}};
   for (const auto& row : rows) {
     const std::string time = std::to_string(row.time);
     sql += "INSERT INTO ANOMALY_DATA VALUES ('" + std::string(row.key) + "', '{}', 0, 'k', 'c', " +
@@ -59,7 +63,8 @@ std::string remainingRows(const std::string& database) {
   std::string text;
   for (const auto& table : tables) {
     std::string keys;
-    for (const auto& row : queryRows(database, table.sql)) keys += (keys.empty() ? "" : ",") + row[0];
+    for (const auto& row : queryRows(database, table.sql))
+      keys += (keys.empty() ? "" : ",") + row[0];
     text += (text.empty() ? "" : " ") + std::string(table.label) + ":" + keys;
   }
   return text;
@@ -67,7 +72,8 @@ std::string remainingRows(const std::string& database) {
 
 TEST(PurgeTest, DeletesRowsOlderThanTheCutoff) {
   const std::string everything =
-      "A:far,old,recent F:far,old,recent H:far,marked1,marked2,old,recent D:far,old,recent";
+      "A:far,old,recent F:far,old,recent H:far,marked1,marked2,old,recent "
+      "D:far,old,recent";
   const std::string onlyFar = "A:far F:far H:far,marked1,marked2 D:far";
   const struct {
     const char* interval;
@@ -76,11 +82,12 @@ TEST(PurgeTest, DeletesRowsOlderThanTheCutoff) {
       {"2", "A:far,recent F:far,recent H:far,marked1,marked2,recent D:far,recent"},
       {"0", onlyFar},
       {"abc", onlyFar},
-      {" -1", onlyFar},  // a leading blank keeps a negative value from reading as an option,
+      {" -1", onlyFar},  // a leading blank keeps a negative value from reading
+                         // as an option,
       // The cut-off stops at the largest storable time, which is itself kept.
       {" -1000000", onlyFar},
-      // Intervals reaching before the smallest storable time delete nothing; 1657 months
-      // used to wrap around to a cut-off just after now.
+      // Intervals reaching before the smallest storable time delete nothing;
+      // 1657 months used to wrap around to a cut-off just after now.
       {"1000", everything},
       {"1657", everything},
       {"2147483647", everything},
@@ -122,7 +129,8 @@ TEST(PurgeTest, EmptyDatabaseSucceedsAndBareOneFails) {
   expectFailure(runTool({"-post", "-action", "purge_database", "-database", dir.file("bare.db"),
                          "-purge_interval_in_months", "1"}),
                 2,
-                "Failed to purge database. sqlite prepare statement failed for query - DELETE FROM "
+                "Failed to purge database. sqlite prepare statement failed for query - "
+                "DELETE FROM "
                 "ANOMALY_DATA WHERE DETECTION_TIME < ? ;. Return code : 1");
 }
 
