@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -155,9 +156,9 @@ Field fieldOfName(const std::string& name) {
 // One slot per position; a name met again counts only at its first position.
 std::vector<FieldSlot> slotsOfNames(const std::vector<std::string>& names) {
   std::vector<FieldSlot> slots;
-  std::map<std::string, bool> seen;
+  std::set<std::string> seen;
   for (const auto& name : names) {
-    const bool first = seen.emplace(name, true).second;
+    const bool first = seen.insert(name).second;
     slots.push_back({first ? fieldOfName(name) : Field::kIgnored, name == kJobIdField});
   }
   return slots;
@@ -176,8 +177,7 @@ std::string optionalText(const JobGroup& group, const char* key, const char* fal
   return found == group.texts.end() ? fallback : found->second;
 }
 
-// The group fields of every record of the group, in the order the keys are
-// checked.
+// The group fields of every record of the group, in the order the keys are checked.
 JobRecord groupTemplate(const JobGroup& group) {
   JobRecord record;
   record.client = requiredText(group, "client");
@@ -191,8 +191,8 @@ JobRecord groupTemplate(const JobGroup& group) {
   return record;
 }
 
-// Truncates toward zero; a value whose whole part does not fit a 32-bit signed
-// integer would have no defined conversion, so the file is refused instead.
+// Truncates toward zero; a value whose whole part does not fit a 32-bit signed integer
+// would have no defined conversion, so the file is refused instead.
 int integerField(double value, const char* name) {
   if (!(value > -2147483649.0 && value < 2147483648.0)) {
     failParsing(std::string("Invalid data_points value. Field ") + name +
