@@ -2,8 +2,11 @@
 // no I/O.
 #pragma once
 
+#include <cstddef>
+#include <deque>
 #include <vector>
 
+#include "detection/DbscanDistanceCache.h"
 #include "detection/FeatureVector.h"
 
 namespace sfad {
@@ -23,13 +26,20 @@ struct NearestCluster {
 
 class DbscanClusterer {
  public:
-  DbscanClusterer(double eps, int minPts, int runMode);
+  // cacheBudgetBytes bounds the distance store; past it distances are computed on every
+  // request, with the same results.
+  DbscanClusterer(double eps, int minPts, int runMode,
+                  std::size_t cacheBudgetBytes = kDefaultDistanceCacheBudget);
 
   // Clusters the dataset; labels is resized to pointCount (new entries 0) and receives
-  // one label per point.
+  // one label per point. In STOP_WHEN_FIRST_CLUSTERED mode the run ends as soon as point 1
+  // is clustered, leaving labels() empty. Raises std::invalid_argument when pointCount
+  // exceeds the number of rows.
   void run(const DbscanDataset& dataset, std::vector<int>& labels);
 
-  // Label and distance of the nearest clustered point to the point at a 0-based index.
+  // Label and distance of the nearest clustered point to the point at a 0-based index:
+  // (own label, 0.0) for a clustered point, (-1, 2147483647.0) when nothing is clustered,
+  // (-1, -1.0) for an index outside labels().
   NearestCluster nearestCluster(int index);
 
   double euclideanDistance(const FeatureVector& a, const FeatureVector& b) const;
@@ -40,9 +50,20 @@ class DbscanClusterer {
   const std::vector<int>& labels() const { return labels_; }
 
  private:
+  // Whether the run must end now: mode 2 and point 1 clustered.
+  bool mustStop(const std::vector<int>& labels) const;
+  // Point p first, then every other point closer than eps, ascending.
+  std::vector<int> regionQuery(int p);
+  // Grows cluster k breadth-first from its seeds; false when the run must end.
+  bool expandCluster(std::deque<int>& seeds, int k, std::vector<int>& labels);
+
   const double eps_;
   const int minPts_;
   const int runMode_;
+  const std::size_t cacheBudgetBytes_;
+
+  int pointCount_ = 0;
+  DbscanDistanceCache distances_;
   std::vector<int> labels_;
 };
 

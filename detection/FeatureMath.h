@@ -12,7 +12,8 @@ namespace sfad {
 double euclideanDistance(const FeatureVector& a, const FeatureVector& b);
 
 // Rewrites the matrix column by column as z-scores (population standard deviation;
-// a constant column becomes all 0.0).
+// a constant column becomes all 0.0). A row shorter than the first raises the error of
+// euclideanDistance.
 void normalizeFeatures(FeatureMatrix& matrix);
 
 double mean(const std::vector<double>& values);

@@ -1,0 +1,58 @@
+// Euclidean distance of feature vectors and column-wise z-score normalisation.
+#include "detection/FeatureMath.h"
+
+#include <cmath>
+#include <stdexcept>
+
+namespace sfad {
+namespace {
+
+const char* const kDimensionMismatch = "Invalid input. Feature set having different dimensions.";
+
+std::vector<double> column(const FeatureMatrix& matrix, size_t c) {
+  std::vector<double> values;
+  values.reserve(matrix.size());
+  for (const FeatureVector& row : matrix) {
+    if (c >= row.size()) throw std::runtime_error(kDimensionMismatch);
+    values.push_back(row[c]);
+  }
+  return values;
+}
+
+}  // namespace
+
+double euclideanDistance(const FeatureVector& a, const FeatureVector& b) {
+  if (a.size() != b.size()) throw std::runtime_error(kDimensionMismatch);
+  double sum = 0.0;
+  for (size_t i = 0; i < a.size(); ++i) sum += std::pow(a[i] - b[i], 2);
+  return std::sqrt(sum);
+}
+
+double mean(const std::vector<double>& values) {
+  if (values.empty()) return 0.0;
+  double sum = 0.0;
+  for (double value : values) sum += value;
+  return sum / static_cast<double>(values.size());
+}
+
+double standardDeviation(const std::vector<double>& values, double mean) {
+  if (values.empty()) return 0.0;
+  double sum = 0.0;
+  for (double value : values) sum += std::pow(value - mean, 2);
+  return std::sqrt(sum / static_cast<double>(values.size()));
+}
+
+void normalizeFeatures(FeatureMatrix& matrix) {
+  if (matrix.empty()) return;
+  const size_t columns = matrix.front().size();
+  for (size_t c = 0; c < columns; ++c) {
+    const std::vector<double> values = column(matrix, c);
+    const double average = mean(values);
+    const double deviation = standardDeviation(values, average);
+    for (FeatureVector& row : matrix) {
+      row[c] = deviation == 0.0 ? 0.0 : (row[c] - average) / deviation;
+    }
+  }
+}
+
+}  // namespace sfad
