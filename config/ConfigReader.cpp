@@ -43,8 +43,9 @@ void insertItems(const std::string& value, std::set<std::string>& items) {
 
 }  // namespace
 
-ConfigReader::ConfigReader(const std::string& path, int loadDefaults) : path_(path) {
-  if (loadDefaults == 1) defaults_ = builtInDefaults();
+ConfigReader::ConfigReader(const std::string& path, int loadDefaults)
+    : path_(path),
+      defaults_(loadDefaults == 1 ? builtInDefaults() : std::map<std::string, std::string>()) {
   heap_.open(kHeapMapSize);
   ACE_Ini_ImpExp importer(heap_);
   importResult_ = importer.import_config(ACE_TEXT_CHAR_TO_TCHAR(path_.c_str()));

@@ -41,7 +41,8 @@ class ConfigReader {
   std::string defaultValue(const std::string& section, const std::string& name) const;
 
   const std::string path_;
-  std::map<std::string, std::string> defaults_;
+  const std::map<std::string, std::string> defaults_;
+
   ACE_Configuration_Heap heap_;
   int importResult_ = -1;
 };
