@@ -181,6 +181,19 @@ TEST_F(DetectActionTest, UnwritableOutputKeepsAnomaliesForTheNextRequest) {
   EXPECT_EQ(next.out, "[" + storedDetails(work.database(), id) + "]");
 }
 
+TEST_F(DetectActionTest, UnwritableStandardOutputKeepsAnomaliesForTheNextRequest) {
+  const std::string jobs = jobsFile({largeImageJob("77", kNextDay)});
+  const ToolResult failed =
+      runProgram({"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", toolPath(), "-post",
+                  "-action", "detect", "-database", work.database(), "-data_file", jobs,
+                  "-config_file", work.configPath()});
+  EXPECT_EQ(failed.exitCode, 4);
+  EXPECT_EQ(failed.err,
+            "{\"errorCode\": 4, \"errorMessage\": \"Anomaly detection error.\", "
+            "\"innerMessage\": \"Failed to write anomalies to standard output\"}");
+  EXPECT_EQ(queryValue(work.database(), "SELECT PROCESSED FROM ANOMALY_DATA"), "0");
+}
+
 TEST_F(DetectActionTest, DataFileErrorStopsBeforeDetection) {
   executeSql(work.database(),
              "INSERT INTO ANOMALY_DATA VALUES ('1_1', '{}', 0, 'data_1_c1_1', 'c1', 1);");
