@@ -1,0 +1,134 @@
+// Training-set selection: history requirements, full and reduced sets, feature vectors,
+// the group's last backup and the confirmed-job check.
+#include "tests/engine/EngineFixture.h"
+
+namespace sfad::test {
+namespace {
+
+class TrainingSetTest : public EngineTest {
+ protected:
+  // Stores `count` history jobs of the group from backup time `firstTime` on; NUM_FILES
+  // carries the backup time so that the order of a set can be read back.
+  void storeHistory(int count, int firstTime, const std::string& storage = "stu1",
+                    const std::string& asset = "A1", int stream = 0) {
+    for (int i = 0; i < count; ++i) {
+      JobRecord job = makeJob(storage + asset + std::to_string(stream) + "_" + std::to_string(i),
+                              firstTime + i);
+      job.destinationStorageName = storage;
+      job.assetId = asset;
+      job.streamNumber = stream;
+      job.numFiles = firstTime + i;
+      storeIntoHistory(db_, job);
+    }
+  }
+};
+
+TEST_F(TrainingSetTest, ShortHistoryOnOwnStorageFallsBackToReducedSetOverAllStorages) {
+  storeHistory(29, 1000, "stu1");
+  storeHistory(10, 2000, "stu2");
+  QueryResult rows;
+  EXPECT_EQ(engine_.getTrainingSet(queued(makeJob("9", 5000)), rows, 30, 365), kReducedTraining);
+  ASSERT_EQ(rows.size(), 39u);
+  EXPECT_EQ(rows[0].text("NUM_FILES"), "2009");  // newest first, from any storage
+  EXPECT_FALSE(rows[0].has("TOTAL_TIME"));
+
+  FeatureMatrix matrix;
+  engine_.buildFeatureVectors(rows, matrix, kReducedTraining, {});
+  ASSERT_EQ(matrix.size(), 39u);
+  EXPECT_EQ(matrix[0], (FeatureVector{2009.0, 2048.0}));
+
+  storeHistory(1, 3000, "stu1");
+  rows.clear();
+  EXPECT_EQ(engine_.getTrainingSet(queued(makeJob("9", 5000)), rows, 30, 365), kFullTraining);
+  EXPECT_EQ(rows.size(), 30u);
+}
+
+TEST_F(TrainingSetTest, SetIsNewestFirstAndCutAtTheLimit) {
+  storeHistory(400, 1);
+  QueryResult rows;
+  EXPECT_EQ(engine_.getTrainingSet(queued(makeJob("9", 5000)), rows, 30, 365), kFullTraining);
+  ASSERT_EQ(rows.size(), 365u);
+  EXPECT_EQ(rows.front().asInt("NUM_FILES"), 400);
+  EXPECT_EQ(rows.back().asInt("NUM_FILES"), 36);  // the 35 oldest are left out
+}
+
+TEST_F(TrainingSetTest, RequiredObservationsFollowAssetAndHighestStream) {
+  struct Case {
+    const char* name;
+    std::string historyAsset;
+    std::vector<int> historyStreams;
+    std::string jobAsset;
+    int expectedRequired;
+    int expectedMaxStream;
+  };
+  const Case cases[] = {
+      {"real asset", "A1", {0, 2}, "A1", 30, 0},
+      {"lower-case na is an asset", "na", {0, 3}, "na", 30, 0},
+      {"mixed-case Na is an asset", "Na", {1}, "Na", 30, 0},
+      {"streams 0 to 3 need three minimums", "NA", {0, 1, 2, 3}, "NA", 90, 3},
+      {"highest stream 0 needs one minimum", "NA", {0}, "NA", 30, 0},
+      {"no history of the asset", "A2", {0}, "A1", -1, 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    executeSql(path_, "DELETE FROM HIST_DATA;");
+    for (int stream : c.historyStreams) storeHistory(1, 1000 + stream, "stu1", c.historyAsset, stream);
+    JobRecord job = makeJob("9", 5000);
+    job.assetId = c.jobAsset;
+    int maxStream = 7;
+    EXPECT_EQ(engine_.getRequiredObservations(queued(job), 30, maxStream), c.expectedRequired);
+    EXPECT_EQ(maxStream, c.expectedMaxStream);
+  }
+}
+
+TEST_F(TrainingSetTest, StreamHistoryIsCountedPerStreamNumber) {
+  storeHistory(1, 1000, "stu1", "NA", 2);
+  JobRecord job = makeJob("9", 5000);
+  job.assetId = "NA";
+  job.streamNumber = 2;
+  EXPECT_TRUE(engine_.hasStreamHistory(queued(job)));
+  job.streamNumber = 3;
+  EXPECT_FALSE(engine_.hasStreamHistory(queued(job)));
+}
+
+TEST_F(TrainingSetTest, DisabledFeaturesAreLeftOutByLowerCasedName) {
+  ResultRow row;
+  for (const auto& [column, text] : std::vector<std::pair<std::string, std::string>>{
+           {"NUM_FILES", "10"}, {"IMAGE_SIZE", "2048.5"}, {"KB_TRANSFERRED", "7"},
+           {"TOTAL_TIME", "60"}, {"DEDUP_RATE", "1.5"}}) {
+    row.set(column, text);
+  }
+  FeatureMatrix matrix;
+  engine_.buildFeatureVectors({row}, matrix, kFullTraining, {"image_size"});
+  EXPECT_EQ(matrix, (FeatureMatrix{{10.0, 7.0, 60.0, 1.5}}));
+  matrix.clear();
+  engine_.buildFeatureVectors({row}, matrix, kReducedTraining,
+                              {"num_files", "image_size", "total_time"});
+  EXPECT_EQ(matrix, (FeatureMatrix{{}}));  // an empty vector still makes a row
+}
+
+TEST_F(TrainingSetTest, LastBackupTimeLooksAtStorageNaInReducedMode) {
+  storeHistory(3, 1000, "stu1");
+  const ResultRow job = queued(makeJob("9", 5000));
+  EXPECT_EQ(engine_.getLastBackupTime(job, kFullTraining), 1002);
+  EXPECT_EQ(engine_.getLastBackupTime(job, kReducedTraining), 0);
+  storeHistory(1, 1500, "NA");
+  EXPECT_EQ(engine_.getLastBackupTime(job, kReducedTraining), 1500);
+}
+
+TEST_F(TrainingSetTest, ConfirmedJobWithinThresholdIsInclusive) {
+  const FeatureMatrix matrix = {{0.0, 0.0}, {0.0, 0.0}, {3.0, 4.0}};
+  ResultRow unmarked, confirmed;
+  unmarked.set("USER_IDENTIFIED_CLUSTER", "-1");
+  confirmed.set("USER_IDENTIFIED_CLUSTER", "1");
+  const DbscanClusterer clusterer(2.5, 3, STOP_WHEN_FIRST_CLUSTERED);
+  const ResultRow job;
+  // The unmarked job at distance 0 never counts; the confirmed one lies at exactly 5.
+  EXPECT_FALSE(engine_.isFarFromConfirmedJobs(job, {unmarked, confirmed}, matrix, 5.0, clusterer));
+  EXPECT_TRUE(
+      engine_.isFarFromConfirmedJobs(job, {unmarked, confirmed}, matrix, 4.999, clusterer));
+  EXPECT_TRUE(engine_.isFarFromConfirmedJobs(job, {unmarked, unmarked}, matrix, 5.0, clusterer));
+}
+
+}  // namespace
+}  // namespace sfad::test
