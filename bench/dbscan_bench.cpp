@@ -27,7 +27,7 @@ sfad::FeatureMatrix randomJobs(int points) {
   for (int i = 0; i < points; ++i) {
     for (int c = 0; c < kFeatures; ++c) {
       rows[i][c] = i % 97 == 50 ? outlier(generator) * typical[0][c] / 10
-                               : typical[i % 3][c] * spread(generator);
+                                : typical[i % 3][c] * spread(generator);
     }
   }
   return rows;

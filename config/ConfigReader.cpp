@@ -87,10 +87,9 @@ void ConfigReader::readSection(const std::string& section,
   }
 }
 
-bool ConfigReader::openSection(const std::string& section,
-                               ACE_Configuration_Section_Key& key) {
-  return heap_.open_section(heap_.root_section(), ACE_TEXT_CHAR_TO_TCHAR(section.c_str()),
-                            false, key) == 0;
+bool ConfigReader::openSection(const std::string& section, ACE_Configuration_Section_Key& key) {
+  return heap_.open_section(heap_.root_section(), ACE_TEXT_CHAR_TO_TCHAR(section.c_str()), false,
+                            key) == 0;
 }
 
 bool ConfigReader::readString(const ACE_Configuration_Section_Key& key, const ACE_TCHAR* name,
@@ -101,8 +100,7 @@ bool ConfigReader::readString(const ACE_Configuration_Section_Key& key, const AC
   return true;
 }
 
-std::string ConfigReader::defaultValue(const std::string& section,
-                                       const std::string& name) const {
+std::string ConfigReader::defaultValue(const std::string& section, const std::string& name) const {
   const auto found = defaults_.find(section + "+" + name);
   return found == defaults_.end() ? std::string() : found->second;
 }

@@ -23,8 +23,7 @@ class ConfigReader {
   std::string readValue(const std::string& section, const std::string& name);
 
   // Adds the lower-cased, comma-separated items of one value to items.
-  void readList(const std::string& section, const std::string& name,
-                std::set<std::string>& items);
+  void readList(const std::string& section, const std::string& name, std::set<std::string>& items);
 
   // Stores, for every value of the section, its lower-cased name with the set of its
   // lower-cased, comma-separated items (a later name replaces an earlier equal one).

@@ -25,9 +25,8 @@ DetectionSettings readDetectionSettings(const std::string& configPath) {
   reader.readList("EXCLUDE_CLIENTS", "CLIENT_NAME", settings.excludedClients);
   reader.readList("DISABLE_POLICY_TYPE", "POLICY_TYPE", settings.disabledPolicyTypes);
   reader.readSection("DISABLE_FEATURE_PER_POLICY_TYPE", settings.disabledFeaturesByPolicyType);
-  settings.sensitivityPercentage =
-      std::clamp(readInteger(reader, "ANOMALY_DETECTION_SENSITIVITY", "SENSITIVITY_PERCENTAGE"),
-                 -99, 100);
+  settings.sensitivityPercentage = std::clamp(
+      readInteger(reader, "ANOMALY_DETECTION_SENSITIVITY", "SENSITIVITY_PERCENTAGE"), -99, 100);
   settings.minObservationsForTraining =
       std::max(readInteger(reader, "ANOMALY_MODEL_SETTINGS", "MIN_OBSERVATIONS_FOR_TRAINING"), 30);
   settings.daysForLastBackupToIgnoreAnomaly = positiveOr(

@@ -15,8 +15,7 @@ bool unclaimed(int label) { return label == UNVISITED || label == NOISE; }
 
 }  // namespace
 
-DbscanClusterer::DbscanClusterer(double eps, int minPts, int runMode,
-                                 std::size_t cacheBudgetBytes)
+DbscanClusterer::DbscanClusterer(double eps, int minPts, int runMode, std::size_t cacheBudgetBytes)
     : eps_(eps), minPts_(minPts), runMode_(runMode), cacheBudgetBytes_(cacheBudgetBytes) {}
 
 void DbscanClusterer::run(const DbscanDataset& dataset, std::vector<int>& labels) {

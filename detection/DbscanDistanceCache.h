@@ -17,7 +17,8 @@ class DbscanDistanceCache {
  public:
   DbscanDistanceCache() = default;
 
-  // Takes a copy of the first pointCount rows and forgets every distance stored before.
+  // Takes a copy of the first pointCount rows (at most rows.size()) and forgets every
+  // distance stored before.
   void reset(const FeatureMatrix& rows, int pointCount, std::size_t budgetBytes);
 
   // Distance of two distinct points by 0-based index; raises the dimension error of

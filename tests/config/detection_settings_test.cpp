@@ -72,9 +72,10 @@ INSTANTIATE_TEST_SUITE_P(
         NumericCase{"[ANOMALY_MODEL_SETTINGS]\nMIN_OBSERVATIONS_FOR_TRAINING=10\n"
                     "DAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY=0\nMAX_OBSERVATIONS_FOR_TRAINING=0\n",
                     0, 30, 365, 3000, false},
-        NumericCase{"[ANOMALY_MODEL_SETTINGS]\nMIN_OBSERVATIONS_FOR_TRAINING=50\n"
-                    "DAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY=-5\nMAX_OBSERVATIONS_FOR_TRAINING=5000\n",
-                    0, 50, 365, 5000, false},
+        NumericCase{
+            "[ANOMALY_MODEL_SETTINGS]\nMIN_OBSERVATIONS_FOR_TRAINING=50\n"
+            "DAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY=-5\nMAX_OBSERVATIONS_FOR_TRAINING=5000\n",
+            0, 50, 365, 5000, false},
         NumericCase{"[ANOMALY_MODEL_SETTINGS]\nDAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY=7\n"
                     "MAX_OBSERVATIONS_FOR_TRAINING=-1\n",
                     0, 30, 7, 3000, false},
@@ -178,8 +179,7 @@ TEST_F(ConfigFileTest, RandomBytesReadQuietlyAsDefaults) {
       const DetectionSettings s = readDetectionSettings(path);
       const bool sane = s.sensitivityPercentage >= -99 && s.sensitivityPercentage <= 100 &&
                         s.minObservationsForTraining >= 30 &&
-                        s.daysForLastBackupToIgnoreAnomaly > 0 &&
-                        s.maxObservationsForTraining > 0;
+                        s.daysForLastBackupToIgnoreAnomaly > 0 && s.maxObservationsForTraining > 0;
       std::exit(sane ? 0 : 1);
     }
     int status = 0;

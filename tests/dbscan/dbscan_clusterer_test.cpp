@@ -72,8 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(LineCase{1, {1, 1, 1, 2, 2, 3}}, LineCase{2, {1, 1, 1, 2, 2, -1}},
                       // Point 0 has one other neighbour (noise at first, then a border
                       // point of point 1's cluster); point 1 has two, so it is core.
-                      LineCase{3, {1, 1, 1, -1, -1, -1}},
-                      LineCase{4, {-1, -1, -1, -1, -1, -1}}));
+                      LineCase{3, {1, 1, 1, -1, -1, -1}}, LineCase{4, {-1, -1, -1, -1, -1, -1}}));
 
 // Point 1 (2.0) is noise when first seen, lies within reach of both clusters, is claimed
 // by the first and never moved to the second.
@@ -291,10 +290,9 @@ TEST(DbscanCrossCheck, MatchesPlainDbscanInBothModesAndBothDistancePaths) {
           for (int mode : {FULL_RUN, STOP_WHEN_FIRST_CLUSTERED}) {
             const ReferenceRun expected = referenceDbscan(rows, eps, minPts, mode);
             for (std::size_t budget : {sfad::kDefaultDistanceCacheBudget, std::size_t{0}}) {
-              SCOPED_TRACE(::testing::Message() << "points " << points << " features "
-                                                << features << " eps " << eps << " minPts "
-                                                << minPts << " mode " << mode << " budget "
-                                                << budget);
+              SCOPED_TRACE(::testing::Message()
+                           << "points " << points << " features " << features << " eps " << eps
+                           << " minPts " << minPts << " mode " << mode << " budget " << budget);
               DbscanClusterer clusterer(eps, minPts, mode, budget);
               ASSERT_EQ(runLabels(clusterer, rows), expected.callerLabels);
               ASSERT_EQ(clusterer.labels(), expected.finalLabels);
