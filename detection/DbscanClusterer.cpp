@@ -25,6 +25,7 @@ void DbscanClusterer::run(const DbscanDataset& dataset, std::vector<int>& labels
   }
   labels_.clear();
   labels.resize(pointCount_, UNVISITED);
+  expanded_.assign(pointCount_, false);
   distances_.reset(dataset.rows, pointCount_, cacheBudgetBytes_);
   int k = 0;
   for (int p = 0; p < pointCount_; ++p) {
@@ -42,10 +43,15 @@ void DbscanClusterer::run(const DbscanDataset& dataset, std::vector<int>& labels
   labels_ = labels;
 }
 
+// A point can enter the seed list twice: once as a neighbour of the cluster's first point and
+// again when a core point claims it before it is taken. Its second turn would claim nothing
+// (every neighbour of a core point is claimed in its first turn), so it is skipped.
 bool DbscanClusterer::expandCluster(std::deque<int>& seeds, int k, std::vector<int>& labels) {
   while (!seeds.empty()) {
     const int q = seeds.front();
     seeds.pop_front();
+    if (expanded_[q]) continue;
+    expanded_[q] = true;
     if (unclaimed(labels[q])) labels[q] = k;
     const std::vector<int> neighbourhood = regionQuery(q);
     if (static_cast<int>(neighbourhood.size()) < minPts_) continue;

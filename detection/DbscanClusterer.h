@@ -63,6 +63,7 @@ class DbscanClusterer {
   const std::size_t cacheBudgetBytes_;
 
   int pointCount_ = 0;
+  std::vector<bool> expanded_;  // points whose neighbourhood has grown a cluster
   DbscanDistanceCache distances_;
   std::vector<int> labels_;
 };
