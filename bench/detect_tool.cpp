@@ -1,6 +1,7 @@
-// Workload of one large detect request: 1,000 job groups with a year of daily history
-// (stored day by day across the groups, as a live system records it) and 10 new jobs per
-// group in the request's data file. Prints the request's wall time and peak memory.
+// Workload of one large detect request: 1,000 job groups with a year of daily
+// history (stored day by day across the groups, as a live system records it)
+// and 10 new jobs per group in the request's data file. Prints the request's
+// wall time and peak memory.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,12 +68,13 @@ void storeHistory(const std::string& path) {
   transaction.end();
 }
 
-// The request's data file: ten new jobs per group, the last of them with ten times the
-// usual image size.
+// The request's data file: ten new jobs per group, the last of them with ten
+// times the usual image size.
 void writePendingJobs(const std::string& path) {
   std::ofstream file(path);
   file << "{\"operation\": \"DETECTION_DATA\", \"data_points_fields\": "
-          "\"JOB_ID,BACKUP_TIME,IMAGE_SIZE,NUM_FILES,DATA_TRANSFERRED,TOTAL_TIME,DEDUP_RATE\", "
+          "\"JOB_ID,BACKUP_TIME,IMAGE_SIZE,NUM_FILES,DATA_TRANSFERRED,TOTAL_"
+          "TIME,DEDUP_RATE\", "
           "\"data\": [";
   for (int group = 0; group < kGroups; ++group) {
     const sfad::JobRecord first = jobOf(group, kHistoryDays);
@@ -84,9 +86,9 @@ void writePendingJobs(const std::string& path) {
     for (int i = 0; i < kPendingPerGroup; ++i) {
       const sfad::JobRecord job = jobOf(group, kHistoryDays + i);
       const double size = i == kPendingPerGroup - 1 ? job.imageSize * 10 : job.imageSize;
-      file << (i ? ", " : "") << "[\"" << job.jobId << "\", " << job.backupTime << ", "
-           << size << ", " << job.numFiles << ", " << job.kbTransferred << ", "
-           << job.totalTime << ", " << job.dedupRate << "]";
+      file << (i ? ", " : "") << "[\"" << job.jobId << "\", " << job.backupTime << ", " << size
+           << ", " << job.numFiles << ", " << job.kbTransferred << ", " << job.totalTime << ", "
+           << job.dedupRate << "]";
     }
     file << "]}";
   }
@@ -98,7 +100,8 @@ int runTool(const std::vector<std::string>& arguments) {
   const pid_t child = fork();
   if (child == 0) {
     std::vector<char*> argv{const_cast<char*>(SFAD_TOOL_PATH)};
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    for (const std::string& argument : arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     execv(argv[0], argv.data());
     _exit(127);

@@ -1,8 +1,9 @@
-// The detect action: store the data file's jobs, run detection over the queue, and hand
-// out every anomaly not handed out before as one JSON array, on standard output or in the
-// output file. Reading, marking and writing the anomalies is one immediate transaction,
-// committed only once the array was written completely, so that each anomaly is handed
-// out exactly once, also across concurrent requests.
+// The detect action: store the data file's jobs, run detection over the queue,
+// and hand out every anomaly not handed out before as one JSON array, on
+// standard output or in the output file. Reading, marking and writing the
+// anomalies is one immediate transaction, committed only once the array was
+// written completely, so that each anomaly is handed out exactly once, also
+// across concurrent requests.
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -50,8 +51,8 @@ void detectPendingJobs(const std::string& configPath, SQLiteDatabase& database) 
   }
 }
 
-// Opens the transaction and reads the details of every anomaly not yet handed out, in the
-// order SQLite returns them.
+// Opens the transaction and reads the details of every anomaly not yet handed
+// out, in the order SQLite returns them.
 QueryResult readAnomaliesToHandOut(SQLiteDatabase& database, Transaction& handOut) {
   try {
     handOut.begin();
@@ -62,7 +63,8 @@ QueryResult readAnomaliesToHandOut(SQLiteDatabase& database, Transaction& handOu
     throw action_failure(std::string("Failed to get anomalies from database. ") + error.what());
   } catch (...) {
     throw action_failure(
-        "Unknown error occurred during reading database for anomalies databsae.");
+        "Unknown error occurred during reading database for anomalies "
+        "databsae.");
   }
 }
 
@@ -71,8 +73,7 @@ void markHandedOut(SQLiteDatabase& database) {
     Statement statement(database.handle(), kMarkHandedOutSql);
     database.executeStatement(statement);
   } catch (const sqlite_exception& error) {
-    throw action_failure(std::string("Failed to update anomaly data in database. ") +
-                         error.what());
+    throw action_failure(std::string("Failed to update anomaly data in database. ") + error.what());
   } catch (...) {
     throw action_failure("Unknown error occurred during updating anomaly data in databsae.");
   }
@@ -82,8 +83,7 @@ void commitHandOut(Transaction& handOut) {
   try {
     handOut.end();
   } catch (const sqlite_exception& error) {
-    throw action_failure(std::string("Failed to update anomaly data in database. ") +
-                         error.what());
+    throw action_failure(std::string("Failed to update anomaly data in database. ") + error.what());
   }
 }
 
@@ -101,7 +101,8 @@ void writeAnomalyArray(const ActionArguments& arguments, const std::string& arra
   if (!arguments.has("-output_file")) {
     std::cout << array << std::flush;
     if (!std::cout) {
-      throw detection_cli_exception(kDetectionError, "Failed to write anomalies to standard output");
+      throw detection_cli_exception(kDetectionError,
+                                    "Failed to write anomalies to standard output");
     }
     return;
   }
@@ -115,8 +116,8 @@ void writeAnomalyArray(const ActionArguments& arguments, const std::string& arra
   }
 }
 
-// Reads, marks and writes the anomalies in one transaction; any failure rolls it back, so
-// that those anomalies are handed out by the next request.
+// Reads, marks and writes the anomalies in one transaction; any failure rolls
+// it back, so that those anomalies are handed out by the next request.
 void handOutAnomalies(const ActionArguments& arguments, SQLiteDatabase& database) {
   Transaction handOut(database, Transaction::Kind::Immediate);
   const QueryResult anomalies = readAnomaliesToHandOut(database, handOut);

@@ -1,7 +1,8 @@
-// The detection run: feedback first, then every pending record of one batch judged and
-// given its disposition (retired into the history, held as anomalous, or left pending).
-// Dispositions are grouped into immediate transactions of up to 100 records, with one
-// savepoint per unit of a record's writes, so that every record ends in exactly one state.
+// The detection run: feedback first, then every pending record of one batch
+// judged and given its disposition (retired into the history, held as
+// anomalous, or left pending). Dispositions are grouped into immediate
+// transactions of up to 100 records, with one savepoint per unit of a record's
+// writes, so that every record ends in exactly one state.
 #include "detection/DetectionRun.h"
 
 #include <cctype>
@@ -29,7 +30,8 @@ using Quorvan::Stowfleet::UsageReporting::Statement;
 constexpr const char* kPendingBatchQuery =
     "SELECT * FROM DATA_TO_PROCESS where PROCESSED_STATUS = 0 LIMIT 10000";
 constexpr const char* kStillPendingQuery =
-    "SELECT COUNT(*) FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = ? AND PROCESSED_STATUS = 0";
+    "SELECT COUNT(*) FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = ? AND "
+    "PROCESSED_STATUS = 0";
 constexpr const char* kMarkProcessedSql =
     "UPDATE DATA_TO_PROCESS SET  PROCESSED_STATUS = 1  WHERE UNIQUE_KEY = ? ";
 constexpr const char* kUnexpectedDetectionError = "Unexpected error during detection.";
@@ -39,7 +41,8 @@ constexpr int kRecordsPerTransaction = 100;
 constexpr int kNonMultiStreamRowLimit = 365;
 constexpr std::int64_t kSecondsPerDay = 86400;
 
-// The record under examination: a copy of its batch row and the columns the run reads.
+// The record under examination: a copy of its batch row and the columns the run
+// reads.
 struct WorkingRecord {
   ResultRow row;
   std::string client;
@@ -57,9 +60,9 @@ struct Judgement {
   FeatureMatrix matrix;
 };
 
-// The run's dispositions as immediate transactions (waiting while another process
-// writes), each closed after 100 records, when the run ends, and before a failure leaves
-// the run.
+// The run's dispositions as immediate transactions (waiting while another
+// process writes), each closed after 100 records, when the run ends, and before
+// a failure leaves the run.
 class DispositionBatch {
  public:
   explicit DispositionBatch(SQLiteDatabase& database) : database_(database) {}
@@ -87,7 +90,8 @@ class DispositionBatch {
     open_ = false;
   }
 
-  // Keeps the dispositions made so far when a failure is about to leave the run.
+  // Keeps the dispositions made so far when a failure is about to leave the
+  // run.
   void commitBeforeFailure() noexcept {
     try {
       commit();
@@ -125,13 +129,15 @@ void incorporateStoredFeedback(DetectionEngine& engine) {
     engine.incorporateFeedback();
   } catch (const sqlite_exception& error) {
     logMessage(kLogProgress, kDetectionLogCategory,
-               "Error occurred during incorporating user feedback into training set. Details: "
+               "Error occurred during incorporating user feedback into "
+               "training set. Details: "
                "%s %s",
                error.what(), error.sqliteMessage().c_str());
     if (engine.propagateErrors()) throw;
   } catch (const std::exception& error) {
     logMessage(kLogProgress, kDetectionLogCategory,
-               "Error occurred during incorporating user feedback into training set.. Details: %s",
+               "Error occurred during incorporating user feedback into "
+               "training set.. Details: %s",
                error.what());
     if (engine.propagateErrors()) throw;
   } catch (...) {
@@ -159,7 +165,8 @@ bool fetchPendingBatch(DetectionEngine& engine, QueryResult& batch) {
   return false;
 }
 
-// A record that another request disposed of after this run read its batch is skipped.
+// A record that another request disposed of after this run read its batch is
+// skipped.
 bool isStillPending(DetectionEngine& engine, const WorkingRecord& job) {
   Statement statement(engine.database().handle(), kStillPendingQuery);
   statement.bindText(1, job.uniqueKey);
@@ -170,8 +177,8 @@ bool isStillPending(DetectionEngine& engine, const WorkingRecord& job) {
 
 void retire(DetectionEngine& engine, const WorkingRecord& job) { engine.moveToHistory(job.row); }
 
-// Holds the record when the deduplication-ratio rule records an anomaly for it, retires
-// it otherwise; answers whether it was held.
+// Holds the record when the deduplication-ratio rule records an anomaly for it,
+// retires it otherwise; answers whether it was held.
 bool settleByDedupRule(DetectionEngine& engine, const WorkingRecord& job) {
   if (engine.applyDedupRule(job.row)) {
     markProcessed(engine, job.uniqueKey);
@@ -181,7 +188,8 @@ bool settleByDedupRule(DetectionEngine& engine, const WorkingRecord& job) {
   return false;
 }
 
-// Steps 2 to 4: answers true when the record was retired as excluded by configuration.
+// Steps 2 to 4: answers true when the record was retired as excluded by
+// configuration.
 bool retireIfExcluded(DetectionEngine& engine, const DetectionSettings& settings,
                       const WorkingRecord& job) {
   const std::string client = lowerCased(job.client);
@@ -202,7 +210,8 @@ bool retireIfExcluded(DetectionEngine& engine, const DetectionSettings& settings
   if (policies != settings.excludedClientPolicies.end() &&
       policies->second.count(lowerCased(job.policy)) != 0) {
     logMessage(kLogProgress, kDetectionLogCategory,
-               "Ignoring policy '%s' on client '%s' for detection as per configuration.",
+               "Ignoring policy '%s' on client '%s' for detection as per "
+               "configuration.",
                job.policy.c_str(), job.client.c_str());
     retire(engine, job);
     return true;
@@ -214,9 +223,9 @@ bool isMultiStreamJob(const WorkingRecord& job) {
   return job.row.asInt("STREAM_NUMBER") != 0 && job.row.text("ASSET_ID") == "NA";
 }
 
-// Step 5 for a multi-stream record: answers true when the record's stream has no history
-// and the record was settled by the deduplication-ratio rule. A failure there retires
-// the record, without the partial writes of the attempt.
+// Step 5 for a multi-stream record: answers true when the record's stream has
+// no history and the record was settled by the deduplication-ratio rule. A
+// failure there retires the record, without the partial writes of the attempt.
 bool settleNewStream(DetectionEngine& engine, const WorkingRecord& job) {
   try {
     if (engine.hasStreamHistory(job.row)) return false;
@@ -229,14 +238,16 @@ bool settleNewStream(DetectionEngine& engine, const WorkingRecord& job) {
     attempt.release();
   } catch (const std::exception& error) {
     logMessage(kLogFailure, kDetectionLogCategory,
-               "Error while getting job stream count from training set. Jobid - %s. %s ",
+               "Error while getting job stream count from training set. Jobid "
+               "- %s. %s ",
                job.jobId.c_str(), error.what());
     retire(engine, job);
   }
   return true;
 }
 
-// Step 6: the required count, or nothing when it failed and the record is to be retired.
+// Step 6: the required count, or nothing when it failed and the record is to be
+// retired.
 std::optional<int> requiredObservations(DetectionEngine& engine, const DetectionSettings& settings,
                                         const WorkingRecord& job, int& maxStreamNumber) {
   try {
@@ -257,9 +268,10 @@ const std::set<std::string>& disabledFeaturesOf(const DetectionSettings& setting
   return found == settings.disabledFeaturesByPolicyType.end() ? kNone : found->second;
 }
 
-// Steps 2 to 14 up to the matrix. Answers the judgement when the record is to be
-// clustered; nothing when it got its disposition or is left pending. The writes of the
-// dispositions and of the calibration are kept together as one unit of the record.
+// Steps 2 to 14 up to the matrix. Answers the judgement when the record is to
+// be clustered; nothing when it got its disposition or is left pending. The
+// writes of the dispositions and of the calibration are kept together as one
+// unit of the record.
 std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
                                           const DetectionSettings& settings,
                                           const WorkingRecord& job) {
@@ -290,15 +302,16 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
     return std::nullopt;
   }
   logMessage(kLogProgress, kDetectionLogCategory,
-             "Getting training set for detection client - %s, policy - %s and job - %s.",
+             "Getting training set for detection client - %s, policy - %s and "
+             "job - %s.",
              job.client.c_str(), job.policy.c_str(), job.jobId.c_str());
   Judgement judgement;
   judgement.mode = engine.getTrainingSet(job.row, judgement.trainingRows, required, rowLimit);
   if (judgement.trainingRows.size() < static_cast<std::size_t>(required)) {
     if (!settleByDedupRule(engine, job)) {
       logMessage(kLogProgress, kDetectionLogCategory,
-                 "Not enough data for training for client - %s , policy - %s. ",
-                 job.client.c_str(), job.policy.c_str());
+                 "Not enough data for training for client - %s , policy - %s. ", job.client.c_str(),
+                 job.policy.c_str());
     }
     unit.release();
     return std::nullopt;
@@ -360,16 +373,18 @@ void logModelData(const std::vector<int>& labels, const FeatureMatrix& normalise
 }
 
 // Step 20: a job after a gap longer than the configured days is not judged. The
-// difference and the bound are taken in 64 bits, so large day counts do not wrap.
-bool isLateJob(DetectionEngine& engine, const DetectionSettings& settings,
-               const WorkingRecord& job, int mode) {
+// difference and the bound are taken in 64 bits, so large day counts do not
+// wrap.
+bool isLateJob(DetectionEngine& engine, const DetectionSettings& settings, const WorkingRecord& job,
+               int mode) {
   const std::int64_t lastBackupTime = engine.getLastBackupTime(job.row, mode);
   if (lastBackupTime == -1) return false;
   const std::int64_t gap = job.row.asInt("BACKUP_TIME") - lastBackupTime;
   return gap > settings.daysForLastBackupToIgnoreAnomaly * kSecondsPerDay;
 }
 
-// Step 24: the group's model is dropped so that its next job is calibrated anew.
+// Step 24: the group's model is dropped so that its next job is calibrated
+// anew.
 void requestRecalibration(DetectionEngine& engine, const WorkingRecord& job) {
   try {
     engine.deleteModelParams(job.row);
@@ -377,19 +392,21 @@ void requestRecalibration(DetectionEngine& engine, const WorkingRecord& job) {
                job.jobId.c_str());
   } catch (const sqlite_exception& error) {
     logMessage(kLogRecalibration, kDetectionLogCategory,
-               "Could not initiate Re-calibration, re-calibration will occure later as per "
+               "Could not initiate Re-calibration, re-calibration will occure "
+               "later as per "
                "frequency. %s %s",
                error.what(), error.sqliteMessage().c_str());
   } catch (const std::exception& error) {
     logMessage(kLogRecalibration, kDetectionLogCategory,
-               "Could not initiate Re-calibration, re-calibration will occure later as per "
+               "Could not initiate Re-calibration, re-calibration will occure "
+               "later as per "
                "frequency. %s",
                error.what());
   }
 }
 
-// Steps 14 (normalisation) to 25: clusters the job with its training set and gives the
-// record its disposition.
+// Steps 14 (normalisation) to 25: clusters the job with its training set and
+// gives the record its disposition.
 void judgeRecord(DetectionEngine& engine, const DetectionSettings& settings,
                  const WorkingRecord& job, Judgement& judgement) {
   normalizeFeatures(judgement.matrix);
@@ -411,14 +428,13 @@ void judgeRecord(DetectionEngine& engine, const DetectionSettings& settings,
   }
   const NearestCluster nearest = clusterer.nearestCluster(0);
   if (nearest.label == NOISE) return retire(engine, job);
-  const AnomalousFeatures deviations = evaluateDeviations(
-      engine, job.row, nearest, judgement.trainingRows, labels, judgement.mode);
+  const AnomalousFeatures deviations =
+      evaluateDeviations(engine, job.row, nearest, judgement.trainingRows, labels, judgement.mode);
   if (deviations.empty()) {
     requestRecalibration(engine, job);
     return retire(engine, job);
   }
-  logMessage(kLogProgress, kDetectionLogCategory, "Anomaly detected for job %s",
-             job.jobId.c_str());
+  logMessage(kLogProgress, kDetectionLogCategory, "Anomaly detected for job %s", job.jobId.c_str());
   engine.storeAnomaly(job.row, nearest, judgement.mode, deviations);
   markProcessed(engine, job.uniqueKey);
 }
@@ -429,12 +445,12 @@ void logDetectionFailure(const sqlite_exception& error) {
 }
 
 void logDetectionFailure(const std::exception& error) {
-  logMessage(kLogFailure, kDetectionLogCategory, "Error while doing detection - %s",
-             error.what());
+  logMessage(kLogFailure, kDetectionLogCategory, "Error while doing detection - %s", error.what());
 }
 
-// The steps before clustering under their failure rule: a failure is logged, then
-// re-raised when the engine propagates errors, or else it ends the run (false).
+// The steps before clustering under their failure rule: a failure is logged,
+// then re-raised when the engine propagates errors, or else it ends the run
+// (false).
 bool prepareOrEndRun(DetectionEngine& engine, const DetectionSettings& settings,
                      DispositionBatch& dispositions, const WorkingRecord& job,
                      std::optional<Judgement>& judgement) {
@@ -454,8 +470,9 @@ bool prepareOrEndRun(DetectionEngine& engine, const DetectionSettings& settings,
   return false;
 }
 
-// Clustering and judging under their failure rule: a failure undoes the record's writes
-// of these steps, is logged, and leaves the record pending for a later run.
+// Clustering and judging under their failure rule: a failure undoes the
+// record's writes of these steps, is logged, and leaves the record pending for
+// a later run.
 void judgeOrLeavePending(DetectionEngine& engine, const DetectionSettings& settings,
                          const WorkingRecord& job, Judgement& judgement) {
   try {

@@ -1,4 +1,5 @@
-// Builders of the detect suite's data files and the tool calls on its workspace.
+// Builders of the detect suite's data files and the tool calls on its
+// workspace.
 #include "tests/detect/DetectFixtures.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,8 @@ namespace sfad::test {
 namespace {
 
 constexpr const char* kDataPointFields =
-    "JOB_ID,BACKUP_TIME,IMAGE_SIZE,NUM_FILES,DATA_TRANSFERRED,TOTAL_TIME,DEDUP_RATE";
+    "JOB_ID,BACKUP_TIME,IMAGE_SIZE,NUM_FILES,DATA_TRANSFERRED,TOTAL_TIME,DEDUP_"
+    "RATE";
 
 void writePoint(std::ostringstream& out, const DataPoint& point) {
   out << "[\"" << point.jobId << "\", " << point.backupTime << ", " << point.imageSize << ", "
@@ -38,8 +40,8 @@ JobGroup standardHistory(const std::string& client) {
   for (int day = 0; day < 40; ++day) {
     const int step = day % 5;
     group.points.push_back(DataPoint{"h" + std::to_string(day), kHistoryStart + day * kDay,
-                                     (100.0 + step) * 1024, 1000.0 + step,
-                                     (100.0 + step) * 1024, 600.0 + step, 90.0 + step});
+                                     (100.0 + step) * 1024, 1000.0 + step, (100.0 + step) * 1024,
+                                     600.0 + step, 90.0 + step});
   }
   return group;
 }
@@ -54,8 +56,8 @@ DataPoint largeImageJob(const std::string& jobId, long long backupTime) {
 
 std::string dataFileText(const std::string& operation, const std::vector<JobGroup>& groups) {
   std::ostringstream out;
-  out << "{\"operation\": \"" << operation << "\", \"data_points_fields\": \""
-      << kDataPointFields << "\", \"data\": [";
+  out << "{\"operation\": \"" << operation << "\", \"data_points_fields\": \"" << kDataPointFields
+      << "\", \"data\": [";
   for (std::size_t i = 0; i < groups.size(); ++i) {
     if (i != 0) out << ", ";
     writeGroup(out, groups[i]);
@@ -78,20 +80,18 @@ std::string DetectWorkspace::writeData(const std::string& name, const std::strin
   return path;
 }
 
-void DetectWorkspace::writeConfig(const std::string& text) const {
-  writeFile(configPath(), text);
-}
+void DetectWorkspace::writeConfig(const std::string& text) const { writeFile(configPath(), text); }
 
 ToolResult DetectWorkspace::insert(const std::string& dataPath) const {
-  return runTool({"-post", "-action", "insert_data", "-database", database_, "-data_file",
-                  dataPath});
+  return runTool(
+      {"-post", "-action", "insert_data", "-database", database_, "-data_file", dataPath});
 }
 
 ToolResult DetectWorkspace::detect(const std::string& dataPath,
                                    const std::vector<std::string>& extra) const {
-  std::vector<std::string> arguments{"-post",      "-action",  "detect",       "-database",
-                                     database_,    "-data_file", dataPath,     "-config_file",
-                                     configPath()};
+  std::vector<std::string> arguments{"-post",     "-action",      "detect",
+                                     "-database", database_,      "-data_file",
+                                     dataPath,    "-config_file", configPath()};
   arguments.insert(arguments.end(), extra.begin(), extra.end());
   return runTool(arguments);
 }
@@ -101,13 +101,17 @@ ToolResult DetectWorkspace::detectQueued(const std::vector<std::string>& extra) 
 }
 
 std::string storedDetails(const std::string& database, const std::string& anomalyId) {
-  return queryValue(database, "SELECT ANOMALY_DETAILS FROM ANOMALY_DATA WHERE "
-                              "ANOMALY_UNIQUE_ID = '" + anomalyId + "'");
+  return queryValue(database,
+                    "SELECT ANOMALY_DETAILS FROM ANOMALY_DATA WHERE "
+                    "ANOMALY_UNIQUE_ID = '" +
+                        anomalyId + "'");
 }
 
 std::string detectionTime(const std::string& database, const std::string& anomalyId) {
-  return queryValue(database, "SELECT DETECTION_TIME FROM ANOMALY_DATA WHERE "
-                              "ANOMALY_UNIQUE_ID = '" + anomalyId + "'");
+  return queryValue(database,
+                    "SELECT DETECTION_TIME FROM ANOMALY_DATA WHERE "
+                    "ANOMALY_UNIQUE_ID = '" +
+                        anomalyId + "'");
 }
 
 }  // namespace sfad::test

@@ -1,5 +1,5 @@
-// Job groups, data files and configuration files of the detect suite, and a temporary
-// database initialised by the tool.
+// Job groups, data files and configuration files of the detect suite, and a
+// temporary database initialised by the tool.
 #pragma once
 
 #include <string>
@@ -40,7 +40,8 @@ struct JobGroup {
 // 40 daily jobs whose five features cycle through five close values: one tight
 // cluster with image sizes of 100 to 104 MB.
 JobGroup standardHistory(const std::string& client = "c1");
-// A job of the standard group with usual values, or with an image size of 400 MB.
+// A job of the standard group with usual values, or with an image size of 400
+// MB.
 DataPoint usualJob(const std::string& jobId, long long backupTime);
 DataPoint largeImageJob(const std::string& jobId, long long backupTime);
 
@@ -61,8 +62,7 @@ class DetectWorkspace {
   std::string configPath() const { return folder_.file("detection.ini"); }
 
   ToolResult insert(const std::string& dataPath) const;
-  ToolResult detect(const std::string& dataPath,
-                    const std::vector<std::string>& extra = {}) const;
+  ToolResult detect(const std::string& dataPath, const std::vector<std::string>& extra = {}) const;
   // detect with a data file that adds nothing.
   ToolResult detectQueued(const std::vector<std::string>& extra = {}) const;
 

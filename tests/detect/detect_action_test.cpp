@@ -1,7 +1,6 @@
-// End-to-end tests of the detect action: storing, judging, handing out anomalies once,
-// and the output file.
+// End-to-end tests of the detect action: storing, judging, handing out
+// anomalies once, and the output file.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <set>
@@ -17,21 +16,30 @@ constexpr long long kNextDay = kNewestHistoryBackup + kDay;
 std::string largeImageDetails(const std::string& detectionTime, long long backupTime) {
   const std::string time = std::to_string(backupTime);
   return "{\"DetectionType\": \"dbscan\", \"DetectionTime\": \"" + detectionTime +
-         "\", \"SizeUnit\": \"MB\", \"Attributes\": {\"jobid\": \"77\", \"clientName\": \"c1\", "
-         "\"policyName\": \"p1\", \"policyType\": \"Standard\", \"scheduleName\": \"daily\", "
-         "\"backupId\": \"c1_" + time + "\", \"backupTime\": \"" + time +
-         "\", \"scheduleType\": \"FULL\", \"anomalyImageSize\": \"400.0000 MB (Usual: "
-         "100.0000 MB - 104.0000 MB)\", \"anomalyFeedback\": \"Report as false positive\", "
-         "\"anomalyId\": \"77_" + time + "\", \"anomalyType\": \"JOB_BASED\", \"summary\": "
-         "\"Anomaly image size\", \"count\": \"1\", \"score\": \"6.48\", \"storageName\": "
+         "\", \"SizeUnit\": \"MB\", \"Attributes\": {\"jobid\": \"77\", "
+         "\"clientName\": \"c1\", "
+         "\"policyName\": \"p1\", \"policyType\": \"Standard\", "
+         "\"scheduleName\": \"daily\", "
+         "\"backupId\": \"c1_" +
+         time + "\", \"backupTime\": \"" + time +
+         "\", \"scheduleType\": \"FULL\", \"anomalyImageSize\": \"400.0000 MB "
+         "(Usual: "
+         "100.0000 MB - 104.0000 MB)\", \"anomalyFeedback\": \"Report as false "
+         "positive\", "
+         "\"anomalyId\": \"77_" +
+         time +
+         "\", \"anomalyType\": \"JOB_BASED\", \"summary\": "
+         "\"Anomaly image size\", \"count\": \"1\", \"score\": \"6.48\", "
+         "\"storageName\": "
          "\"pool\"}}";
 }
 
 class DetectActionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(work.insert(work.writeData("history.json", "TRAINING_DATA",
-                                         {standardHistory()})).exitCode, 0);
+    ASSERT_EQ(
+        work.insert(work.writeData("history.json", "TRAINING_DATA", {standardHistory()})).exitCode,
+        0);
   }
 
   // A detection file with the jobs in the standard group.
@@ -42,9 +50,9 @@ class DetectActionTest : public ::testing::Test {
   }
 
   std::string queueState(const std::string& key) const {
-    return queryValue(work.database(),
-                      "SELECT PROCESSED_STATUS FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = '" +
-                          key + "'");
+    return queryValue(
+        work.database(),
+        "SELECT PROCESSED_STATUS FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = '" + key + "'");
   }
 
   DetectWorkspace work;
@@ -55,8 +63,7 @@ TEST_F(DetectActionTest, ClearAnomalyIsHandedOutOnceAndItsJobHeld) {
   const std::string id = "77_" + std::to_string(kNextDay);
   EXPECT_EQ(first.exitCode, 0) << first.err;
   EXPECT_EQ(first.err, "");
-  EXPECT_EQ(first.out,
-            "[" + largeImageDetails(detectionTime(work.database(), id), kNextDay) + "]");
+  EXPECT_EQ(first.out, "[" + largeImageDetails(detectionTime(work.database(), id), kNextDay) + "]");
   EXPECT_EQ(queueState("data_77_c1_" + std::to_string(kNextDay)), "1");
   EXPECT_EQ(queryRows(work.database(), "SELECT PROCESSED, DETECTION_KEY, CLIENT FROM ANOMALY_DATA"),
             (TextRows{{"1", "data_77_c1_" + std::to_string(kNextDay), "c1"}}));
@@ -95,25 +102,28 @@ TEST_F(DetectActionTest, GroupWithoutHistoryIsJudgedByTheDedupRule) {
   const std::string time = std::to_string(kNextDay);
   const std::string id = "7001_" + time;
   EXPECT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(result.out,
-            "[{\"DetectionType\": \"dbscan\", \"DetectionTime\": \"" +
-                detectionTime(work.database(), id) +
-                "\", \"SizeUnit\": \"MB\", \"Attributes\": {\"jobid\": \"7001\", \"clientName\": "
-                "\"web-07\", \"policyName\": \"p1\", \"policyType\": \"VMware\", "
-                "\"scheduleName\": \"daily\", \"backupId\": \"web-07_" + time +
-                "\", \"backupTime\": \"" + time +
-                "\", \"scheduleType\": \"FULL\", \"anomalyDeduplicationRatio\": \"18.5 (Usual: 0 "
-                "- 0)\", \"anomalyFeedback\": \"Report as false positive\", \"anomalyId\": \"" +
-                id + "\", \"anomalyType\": \"JOB_BASED_DEDUP_CUSTOM_RULE\", \"summary\": "
-                "\"Deduplication ratio\", \"count\": \"1\", \"score\": \"0.00\", "
-                "\"storageName\": \"pool\"}}]");
+  EXPECT_EQ(result.out, "[{\"DetectionType\": \"dbscan\", \"DetectionTime\": \"" +
+                            detectionTime(work.database(), id) +
+                            "\", \"SizeUnit\": \"MB\", \"Attributes\": {\"jobid\": \"7001\", "
+                            "\"clientName\": "
+                            "\"web-07\", \"policyName\": \"p1\", \"policyType\": \"VMware\", "
+                            "\"scheduleName\": \"daily\", \"backupId\": \"web-07_" +
+                            time + "\", \"backupTime\": \"" + time +
+                            "\", \"scheduleType\": \"FULL\", \"anomalyDeduplicationRatio\": "
+                            "\"18.5 (Usual: 0 "
+                            "- 0)\", \"anomalyFeedback\": \"Report as false positive\", "
+                            "\"anomalyId\": \"" +
+                            id +
+                            "\", \"anomalyType\": \"JOB_BASED_DEDUP_CUSTOM_RULE\", \"summary\": "
+                            "\"Deduplication ratio\", \"count\": \"1\", \"score\": \"0.00\", "
+                            "\"storageName\": \"pool\"}}]");
   EXPECT_EQ(queueState("data_7001_web-07_" + time), "1");
   EXPECT_EQ(queryValue(work.database(), "SELECT COUNT(*) FROM HIST_DATA WHERE JOB_ID = '7002'"),
             "1");
 }
 
-// Exactly the configured number of days after the newest history backup a job is still
-// judged; one second later it joins the history unjudged.
+// Exactly the configured number of days after the newest history backup a job
+// is still judged; one second later it joins the history unjudged.
 TEST_F(DetectActionTest, LateJobBoundIsInclusive) {
   work.writeConfig("[ANOMALY_MODEL_SETTINGS]\nDAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY=2\n");
   const long long bound = kNewestHistoryBackup + 2LL * kDay;
@@ -122,13 +132,15 @@ TEST_F(DetectActionTest, LateJobBoundIsInclusive) {
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(queryRows(work.database(), "SELECT ANOMALY_UNIQUE_ID FROM ANOMALY_DATA"),
             (TextRows{{"77_" + std::to_string(bound)}}));
-  EXPECT_EQ(queryValue(work.database(), "SELECT COUNT(*) FROM HIST_DATA WHERE JOB_ID = '79'"),
-            "1");
+  EXPECT_EQ(queryValue(work.database(), "SELECT COUNT(*) FROM HIST_DATA WHERE JOB_ID = '79'"), "1");
 }
 
-// A day count whose product with 86400 leaves the 32-bit range still bounds the gap.
+// A day count whose product with 86400 leaves the 32-bit range still bounds the
+// gap.
 TEST_F(DetectActionTest, LargeDayCountDoesNotWrap) {
-  work.writeConfig("[ANOMALY_MODEL_SETTINGS]\nDAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY=30000\n");
+  work.writeConfig(
+      "[ANOMALY_MODEL_SETTINGS]\nDAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY="
+      "30000\n");
   const ToolResult result = work.detect(jobsFile({largeImageJob("77", kNextDay)}));
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(queryValue(work.database(), "SELECT COUNT(*) FROM ANOMALY_DATA"), "1");
@@ -147,7 +159,8 @@ TEST_F(DetectActionTest, FeedbackBetweenRunsMovesTheJobIntoHistory) {
   EXPECT_EQ(queryValue(work.database(), "SELECT COUNT(*) FROM DATA_TO_PROCESS"), "0");
   EXPECT_EQ(queryValue(work.database(), "SELECT COUNT(*) FROM ANOMALY_DATA_FEEDBACK"), "0");
   EXPECT_EQ(queryRows(work.database(),
-                      "SELECT MODE, USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE JOB_ID = '77'"),
+                      "SELECT MODE, USER_IDENTIFIED_CLUSTER FROM HIST_DATA "
+                      "WHERE JOB_ID = '77'"),
             (TextRows{{"1", "1"}}));
 }
 
@@ -162,8 +175,8 @@ TEST_F(DetectActionTest, OutputFileIsReplacedAndStandardOutputStaysEmpty) {
   EXPECT_EQ(readFile(output), "[" + storedDetails(work.database(), id) + "]");
 }
 
-// An output file that cannot be written fails the request, and its anomalies stay for
-// the next request instead of being lost.
+// An output file that cannot be written fails the request, and its anomalies
+// stay for the next request instead of being lost.
 TEST_F(DetectActionTest, UnwritableOutputKeepsAnomaliesForTheNextRequest) {
   const std::string output = work.file("missing-folder/anomalies.json");
   const ToolResult failed =
@@ -172,7 +185,8 @@ TEST_F(DetectActionTest, UnwritableOutputKeepsAnomaliesForTheNextRequest) {
   EXPECT_EQ(failed.out, "");
   EXPECT_EQ(failed.err,
             "{\"errorCode\": 4, \"errorMessage\": \"Anomaly detection error.\", "
-            "\"innerMessage\": \"Failed to write anomalies to output file " + output + "\"}");
+            "\"innerMessage\": \"Failed to write anomalies to output file " +
+                output + "\"}");
   EXPECT_EQ(queryValue(work.database(), "SELECT PROCESSED FROM ANOMALY_DATA"), "0");
 
   const ToolResult next = work.detectQueued();
@@ -183,10 +197,9 @@ TEST_F(DetectActionTest, UnwritableOutputKeepsAnomaliesForTheNextRequest) {
 
 TEST_F(DetectActionTest, UnwritableStandardOutputKeepsAnomaliesForTheNextRequest) {
   const std::string jobs = jobsFile({largeImageJob("77", kNextDay)});
-  const ToolResult failed =
-      runProgram({"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", toolPath(), "-post",
-                  "-action", "detect", "-database", work.database(), "-data_file", jobs,
-                  "-config_file", work.configPath()});
+  const ToolResult failed = runProgram(
+      {"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", toolPath(), "-post", "-action", "detect",
+       "-database", work.database(), "-data_file", jobs, "-config_file", work.configPath()});
   EXPECT_EQ(failed.exitCode, 4);
   EXPECT_EQ(failed.err,
             "{\"errorCode\": 4, \"errorMessage\": \"Anomaly detection error.\", "
@@ -196,7 +209,8 @@ TEST_F(DetectActionTest, UnwritableStandardOutputKeepsAnomaliesForTheNextRequest
 
 TEST_F(DetectActionTest, DataFileErrorStopsBeforeDetection) {
   executeSql(work.database(),
-             "INSERT INTO ANOMALY_DATA VALUES ('1_1', '{}', 0, 'data_1_c1_1', 'c1', 1);");
+             "INSERT INTO ANOMALY_DATA VALUES ('1_1', '{}', 0, 'data_1_c1_1', "
+             "'c1', 1);");
   ASSERT_EQ(work.insert(jobsFile({largeImageJob("77", kNextDay)})).exitCode, 0);
   const std::string before = dumpDatabase(work.database());
   const std::string broken = work.file("broken.json");
@@ -205,7 +219,8 @@ TEST_F(DetectActionTest, DataFileErrorStopsBeforeDetection) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err,
-            "{\"errorCode\": 1, \"errorMessage\": \"JSON parsing error.\", \"innerMessage\": "
+            "{\"errorCode\": 1, \"errorMessage\": \"JSON parsing error.\", "
+            "\"innerMessage\": "
             "\"Invalid json input. Missing field under data section - policy\"}");
   EXPECT_EQ(dumpDatabase(work.database()), before);
 }
@@ -216,8 +231,10 @@ TEST_F(DetectActionTest, FailureBeforeClusteringFailsTheRequestWithCode4) {
   EXPECT_EQ(result.exitCode, 4);
   EXPECT_EQ(result.out, "");
   const std::string prefix =
-      "{\"errorCode\": 4, \"errorMessage\": \"Anomaly detection error.\", \"innerMessage\": "
-      "\"Failed to get anomalies from database. sqlite prepare statement failed for query - "
+      "{\"errorCode\": 4, \"errorMessage\": \"Anomaly detection error.\", "
+      "\"innerMessage\": "
+      "\"Failed to get anomalies from database. sqlite prepare statement "
+      "failed for query - "
       "SELECT EPS, CAPTURE_DATE FROM DBSCAN_MODEL_PARAMS ";
   const std::string suffix = ". Return code : 1. \"}";
   EXPECT_EQ(result.err.substr(0, prefix.size()), prefix);

@@ -1,5 +1,5 @@
-// The detection run in process: exclusions, disabled features and the failure rules,
-// with the diagnostic log captured.
+// The detection run in process: exclusions, disabled features and the failure
+// rules, with the diagnostic log captured.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,8 +33,9 @@ class DetectionRunTest : public ::testing::Test {
     setLogSink([this](int level, const std::string& category, const std::string& message) {
       if (category == kDetectionLogCategory) log.push_back({level, message});
     });
-    ASSERT_EQ(work.insert(work.writeData("history.json", "TRAINING_DATA",
-                                         {standardHistory()})).exitCode, 0);
+    ASSERT_EQ(
+        work.insert(work.writeData("history.json", "TRAINING_DATA", {standardHistory()})).exitCode,
+        0);
   }
   void TearDown() override { setLogSink(nullptr); }
 
@@ -85,7 +86,8 @@ TEST_F(DetectionRunTest, ExcludedJobsJoinTheHistoryUnjudged) {
       {"[DISABLE_POLICY_TYPE]\nPOLICY_TYPE=ndmp\n", "Build-01", "p1", "NDMP",
        "Ignoring policy type 'NDMP' for detection as per configuration."},
       {"[EXCLUDE_CLIENT_POLICY]\nbuild-01=Scratch,tmp\n", "Build-01", "scratch", "Standard",
-       "Ignoring policy 'scratch' on client 'Build-01' for detection as per configuration."},
+       "Ignoring policy 'scratch' on client 'Build-01' for detection as per "
+       "configuration."},
   };
   for (const ExclusionCase& exclusion : cases) {
     SCOPED_TRACE(exclusion.message);
@@ -100,7 +102,9 @@ TEST_F(DetectionRunTest, ExcludedJobsJoinTheHistoryUnjudged) {
     run();
     EXPECT_TRUE(logged(kLogProgress, exclusion.message));
     EXPECT_EQ(count("SELECT COUNT(*) FROM DATA_TO_PROCESS"), "0");
-    EXPECT_EQ(count("SELECT USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE JOB_ID = '50'"), "-1");
+    EXPECT_EQ(count("SELECT USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE "
+                    "JOB_ID = '50'"),
+              "-1");
     EXPECT_EQ(count("SELECT COUNT(*) FROM ANOMALY_DATA"), "0");
   }
 }
@@ -110,8 +114,9 @@ TEST_F(DetectionRunTest, AllFeaturesDisabledLeavesTheRecordPendingEveryRun) {
       "[DISABLE_FEATURE_PER_POLICY_TYPE]\n"
       "standard=NUM_FILES,IMAGE_SIZE,KB_TRANSFERRED,TOTAL_TIME,DEDUP_RATE\n");
   queueStandardJobs({largeImageJob("77", kNextDay)});
-  const std::string message = "All features are disabled for policy type = Standard. "
-                              "Detection aborted.";
+  const std::string message =
+      "All features are disabled for policy type = Standard. "
+      "Detection aborted.";
   run();
   run();
   EXPECT_EQ(countLogged(message), 2);
@@ -123,15 +128,17 @@ TEST_F(DetectionRunTest, AnomalyIsLoggedAndHeld) {
   queueStandardJobs({largeImageJob("77", kNextDay), usualJob("78", kNextDay)});
   run();
   EXPECT_TRUE(logged(kLogProgress,
-                     "Getting training set for detection client - c1, policy - p1 and job - 77."));
+                     "Getting training set for detection client - c1, policy - "
+                     "p1 and job - 77."));
   EXPECT_TRUE(logged(kLogProgress, "Calling DBScan for detection for job 77"));
   EXPECT_TRUE(logged(kLogProgress, "Anomaly detected for job 77"));
   EXPECT_FALSE(logged(kLogProgress, "Anomaly detected for job 78"));
   EXPECT_EQ(count("SELECT PROCESSED_STATUS FROM DATA_TO_PROCESS"), "1");
 }
 
-// An anomaly row stored before a failing per-feature row does not outlive the failure:
-// the record stays pending without it, and the run goes on with the next record.
+// An anomaly row stored before a failing per-feature row does not outlive the
+// failure: the record stays pending without it, and the run goes on with the
+// next record.
 TEST_F(DetectionRunTest, FailureWhileJudgingUndoesTheRecordAndLeavesItPending) {
   queueStandardJobs({largeImageJob("77", kNextDay), usualJob("78", kNextDay)});
   executeSql(work.database(), "DROP TABLE ANOMALY_PER_FEATURE_DATA;");
@@ -147,8 +154,8 @@ TEST_F(DetectionRunTest, FailureWhileJudgingUndoesTheRecordAndLeavesItPending) {
   EXPECT_TRUE(failureLogged);
 }
 
-// A failure before clustering ends the run; the dispositions made before it stay, the
-// failing and later records stay pending.
+// A failure before clustering ends the run; the dispositions made before it
+// stay, the failing and later records stay pending.
 TEST_F(DetectionRunTest, FailureBeforeClusteringEndsTheRunKeepingEarlierDispositions) {
   work.writeConfig("[EXCLUDE_CLIENTS]\nCLIENT_NAME=build-01\n");
   JobGroup excluded;
