@@ -1,8 +1,8 @@
 // Model calibration: the neighbourhood radius of each job group, searched on its
 // training set, stored in DBSCAN_MODEL_PARAMS and renewed when it ages out.
-#include <algorithm>
 #include <cstdint>
 
+#include "detection/CalibrationRadius.h"
 #include "detection/DetectionEngine.h"
 #include "detection/DiagnosticLog.h"
 #include "detection/FeatureMath.h"
@@ -30,13 +30,6 @@ constexpr const char* kDeleteModelSql =
     "DESTINATION_STORAGE_NAME = ? AND ASSET_ID = ?";
 
 constexpr int kModelAgeLimit = 1209600;  // 14 days in seconds
-constexpr double kFirstRadius = 2.5;
-constexpr double kRadiusStep = 0.1;
-constexpr double kLastRadius = 4.0;
-
-bool hasNoise(const std::vector<int>& labels) {
-  return std::find(labels.begin(), labels.end(), static_cast<int>(NOISE)) != labels.end();
-}
 
 }  // namespace
 
@@ -58,21 +51,10 @@ bool DetectionEngine::isCalibrationDue(const ResultRow& job) {
 
 void DetectionEngine::calibrateModel(const ResultRow& job, const QueryResult& rows, int mode) {
   // Calibration always uses every feature of the mode, whatever the configuration disables.
-  DbscanDataset dataset;
-  buildFeatureVectors(rows, dataset.rows, mode, {});
-  normalizeFeatures(dataset.rows);
-  dataset.pointCount = static_cast<int>(dataset.rows.size());
-
-  // Rising radii by repeated addition, so the rounding error accumulates as it always has;
-  // when none leaves every point clustered, the value after the last try is kept.
-  double eps = kFirstRadius;
-  do {
-    DbscanClusterer clusterer(eps, minPts(), FULL_RUN);
-    std::vector<int> labels;
-    clusterer.run(dataset, labels);
-    if (!hasNoise(labels)) break;
-    eps += kRadiusStep;
-  } while (eps <= kLastRadius);
+  FeatureMatrix matrix;
+  buildFeatureVectors(rows, matrix, mode, {});
+  normalizeFeatures(matrix);
+  const double eps = calibrationRadius(matrix, minPts());
 
   logMessage(kLogProgress, kDetectionLogCategory,
              "Calibrated model parameters for client - %s , policy - %s, policy type - %s, "
