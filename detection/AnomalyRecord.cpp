@@ -1,5 +1,6 @@
-// Anomaly records: the ANOMALY_DATA row with its details document, the per-feature
-// rows, and the usual ranges taken from the jobs of the nearest cluster.
+// Anomaly records: the ANOMALY_DATA row with its details document, the
+// per-feature rows, and the usual ranges taken from the jobs of the nearest
+// cluster.
 #include <jansson.h>
 
 #include <algorithm>
@@ -75,10 +76,9 @@ void setText(json_t* object, const char* key, const std::string& text) {
   json_object_set_new(object, key, json_string(text.c_str()));
 }
 
-// Megabytes with three decimals, read back as a number, for the stored size columns.
-double storedMegabytes(double kilobytes) {
-  return std::atof(fixed(kilobytes / 1024, 3).c_str());
-}
+// Megabytes with three decimals, read back as a number, for the stored size
+// columns.
+double storedMegabytes(double kilobytes) { return std::atof(fixed(kilobytes / 1024, 3).c_str()); }
 
 }  // namespace
 
@@ -130,9 +130,8 @@ std::string DetectionEngine::buildAnomalyDetails(const ResultRow& row,
 
   // The job's own columns, copied as text.
   static const std::pair<const char*, const char*> kJobMembers[] = {
-      {"jobid", "JOB_ID"},           {"clientName", "CLIENT"},
-      {"policyName", "POLICY"},      {"policyType", "POLICY_TYPE"},
-      {"scheduleName", "SCHEDULE_NAME"}, {"backupId", "BACKUP_ID"},
+      {"jobid", "JOB_ID"},           {"clientName", "CLIENT"},          {"policyName", "POLICY"},
+      {"policyType", "POLICY_TYPE"}, {"scheduleName", "SCHEDULE_NAME"}, {"backupId", "BACKUP_ID"},
       {"backupTime", "BACKUP_TIME"}, {"scheduleType", "SCHEDULE_TYPE"},
   };
   JsonPtr attributes(json_object());
@@ -212,7 +211,8 @@ ClusterValues DetectionEngine::collectClusterValues(int nearestLabel, const Quer
 std::pair<double, double> DetectionEngine::usualRange(const ClusterValues& values,
                                                       const std::string& feature) {
   auto found = values.find(feature);
-  // An empty list has no range either; it reads like a missing one instead of failing.
+  // An empty list has no range either; it reads like a missing one instead of
+  // failing.
   if (found == values.end() || found->second.empty()) return {-1.0, -1.0};
   const auto [low, high] = std::minmax_element(found->second.begin(), found->second.end());
   return {*low, *high};

@@ -1,6 +1,6 @@
-// The deduplication-ratio rule for jobs without enough history: a full backup whose
-// deduplication rate is below its workload's minimum is reported, scored against the
-// rates of its storage peers.
+// The deduplication-ratio rule for jobs without enough history: a full backup
+// whose deduplication rate is below its workload's minimum is reported, scored
+// against the rates of its storage peers.
 #include <cmath>
 
 #include "detection/DetectionEngine.h"
@@ -21,8 +21,8 @@ constexpr const char* kPeerRatesSql =
     "SELECT DEDUP_RATE FROM HIST_DATA  WHERE POLICY_TYPE = ? AND  SCHEDULE_TYPE = ? AND  "
     "DESTINATION_STORAGE_NAME = ?";
 constexpr const char* kDedupFeedbackSql =
-    "SELECT COUNT(*)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY        "
-    "           = ? AND  POLICY_TYPE              = ? AND  SCHEDULE_TYPE            = ? AND  "
+    "SELECT COUNT(*)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY            "
+    "       = ? AND  POLICY_TYPE              = ? AND  SCHEDULE_TYPE            = ? AND  "
     "SCHEDULE_NAME            = ? AND  USER_IDENTIFIED_CLUSTER  = ? ";
 constexpr const char* kSeedThresholdSql = "INSERT OR IGNORE INTO DEDUP_THRESHOLD VALUES (?, ? )";
 
@@ -78,8 +78,8 @@ double DetectionEngine::getDedupThreshold(const std::string& workload) {
 
 bool DetectionEngine::hasDedupFeedback(const ResultRow& job) {
   Statement statement(database_.handle(), kDedupFeedbackSql);
-  const int next = bindFields(statement, job,
-                              {"CLIENT", "POLICY", "POLICY_TYPE", "SCHEDULE_TYPE", "SCHEDULE_NAME"});
+  const int next = bindFields(
+      statement, job, {"CLIENT", "POLICY", "POLICY_TYPE", "SCHEDULE_TYPE", "SCHEDULE_NAME"});
   statement.bindInt(next, kDedupFeedback);
   QueryResult rows;
   database_.query(statement, rows);
@@ -96,7 +96,8 @@ DedupScore DetectionEngine::getDedupScore(const ResultRow& job) {
     database_.query(statement, peers);
     if (peers.size() < kMinimumPeers) return {};
 
-    // One column: the job's rate first, then every peer's; the range is the peers' alone.
+    // One column: the job's rate first, then every peer's; the range is the
+    // peers' alone.
     DedupScore result;
     result.usualMax = kUnknown;
     result.usualMin = kNoValue;

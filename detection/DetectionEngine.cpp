@@ -1,5 +1,5 @@
-// Construction of the detection engine: its constants, its feature tables and the
-// seeding of the deduplication thresholds.
+// Construction of the detection engine: its constants, its feature tables and
+// the seeding of the deduplication thresholds.
 #include "detection/DetectionEngine.h"
 
 namespace sfad {
@@ -41,10 +41,8 @@ void DetectionEngine::setUpFeatureTables() {
     const char* unit;
   };
   static const FeatureEntry kFeatures[] = {
-      {"IMAGE_SIZE", "Image size", "MB"},
-      {"NUM_FILES", "Backup files count", ""},
-      {"KB_TRANSFERRED", "Data transferred", "MB"},
-      {"TOTAL_TIME", "Total time", "Seconds"},
+      {"IMAGE_SIZE", "Image size", "MB"},           {"NUM_FILES", "Backup files count", ""},
+      {"KB_TRANSFERRED", "Data transferred", "MB"}, {"TOTAL_TIME", "Total time", "Seconds"},
       {"DEDUP_RATE", "Deduplication ratio", "%"},
   };
   for (const FeatureEntry& entry : kFeatures) {

@@ -1,5 +1,6 @@
-// Feedback incorporation: stored user feedback moves anomalous jobs into the training
-// history with the feedback as their mark; the same move retires any examined job.
+// Feedback incorporation: stored user feedback moves anomalous jobs into the
+// training history with the feedback as their mark; the same move retires any
+// examined job.
 #include <string>
 
 #include "detection/DetectionEngine.h"
@@ -28,7 +29,8 @@ constexpr const char* kDeleteQueuedSql = "DELETE FROM DATA_TO_PROCESS WHERE UNIQ
 
 constexpr int kHistoryMode = 1;
 
-// Feedback that confirms a job (1) or silences the deduplication rule for its group (2).
+// Feedback that confirms a job (1) or silences the deduplication rule for its
+// group (2).
 bool isIncorporated(int feedback) { return feedback == 1 || feedback == 2; }
 
 }  // namespace
@@ -72,14 +74,16 @@ void DetectionEngine::incorporateFeedback() {
     ResultRow job = jobs.front();
     job.set("USER_IDENTIFIED_CLUSTER", std::to_string(feedback));
     logMessage(kLogProgress, kDetectionLogCategory,
-               "Updating user feedback for training for client = %s, policy = %s, policy_type = "
+               "Updating user feedback for training for client = %s, policy = "
+               "%s, policy_type = "
                "%s, schedule_name = %s & app_type = %s",
                job.text("CLIENT").c_str(), job.text("POLICY").c_str(),
                job.text("POLICY_TYPE").c_str(), job.text("SCHEDULE_NAME").c_str(),
                job.text("APP_TYPE").c_str());
 
-    // The move and the removal of its feedback row succeed or fail together, so a failure
-    // never leaves the job in both tables or its feedback consumed without effect.
+    // The move and the removal of its feedback row succeed or fail together, so
+    // a failure never leaves the job in both tables or its feedback consumed
+    // without effect.
     Savepoint unit(database_, "incorporate_feedback");
     moveToHistory(job);
     Statement statement(database_.handle(), kDeleteFeedbackSql);

@@ -1,5 +1,6 @@
-// Training-set selection: how much history a job's group needs, which history rows
-// train it, their feature vectors, and the checks against the group's history.
+// Training-set selection: how much history a job's group needs, which history
+// rows train it, their feature vectors, and the checks against the group's
+// history.
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -17,41 +18,41 @@ using Quorvan::Stowfleet::UsageReporting::Statement;
 namespace {
 
 constexpr const char* kStreamCountSql =
-    "SELECT COUNT(*)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY        "
-    "           = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = ? AND  "
-    "SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? AND  STREAM_NUMBER        "
-    "    = ? ";
+    "SELECT COUNT(*)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY            "
+    "       = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = ? AND  "
+    "SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? AND  STREAM_NUMBER            "
+    "= ? ";
 
 constexpr const char* kAssetCountSql =
-    "SELECT COUNT(*)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY        "
-    "           = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = ? AND  "
-    "SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? AND  ASSET_ID             "
-    "    = ? ";
+    "SELECT COUNT(*)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY            "
+    "       = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = ? AND  "
+    "SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? AND  ASSET_ID                 "
+    "= ? ";
 
 constexpr const char* kHighestStreamSql =
-    "SELECT MAX(STREAM_NUMBER)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  "
-    "POLICY                   = ? AND  POLICY_TYPE              = ? AND  APP_TYPE             "
-    "    = ? AND  SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? ";
+    "SELECT MAX(STREAM_NUMBER)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY  "
+    "                 = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = ? "
+    "AND  SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? ";
 
 constexpr const char* kFullTrainingSql =
     "SELECT NUM_FILES,  IMAGE_SIZE,  KB_TRANSFERRED,  TOTAL_TIME,  DEDUP_RATE,  "
-    "USER_IDENTIFIED_CLUSTER  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY "
-    "                  = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = "
-    "? AND  SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? AND  "
-    "DESTINATION_STORAGE_NAME = ? AND  ASSET_ID                 = ? AND  MODE                "
-    "     = ?   ORDER BY BACKUP_TIME DESC LIMIT ? ";
+    "USER_IDENTIFIED_CLUSTER  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY    "
+    "               = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = ? AND  "
+    "SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? AND  DESTINATION_STORAGE_NAME "
+    "= ? AND  ASSET_ID                 = ? AND  MODE                     = ?   ORDER BY "
+    "BACKUP_TIME DESC LIMIT ? ";
 
 constexpr const char* kReducedTrainingSql =
-    "SELECT   NUM_FILES,  IMAGE_SIZE,  KB_TRANSFERRED,  USER_IDENTIFIED_CLUSTER  FROM "
-    "HIST_DATA  WHERE  CLIENT        = ? AND  POLICY        = ? AND  POLICY_TYPE   = ? AND  "
-    "APP_TYPE      = ? AND  SCHEDULE_TYPE = ? AND  SCHEDULE_NAME = ? AND  ASSET_ID      = ?  "
-    "ORDER BY BACKUP_TIME DESC LIMIT ? ";
+    "SELECT   NUM_FILES,  IMAGE_SIZE,  KB_TRANSFERRED,  USER_IDENTIFIED_CLUSTER  FROM HIST_DATA  "
+    "WHERE  CLIENT        = ? AND  POLICY        = ? AND  POLICY_TYPE   = ? AND  APP_TYPE      = "
+    "? AND  SCHEDULE_TYPE = ? AND  SCHEDULE_NAME = ? AND  ASSET_ID      = ?  ORDER BY BACKUP_TIME "
+    "DESC LIMIT ? ";
 
 constexpr const char* kLastBackupSql =
-    "SELECT MAX(BACKUP_TIME) FROM HIST_DATA WHERE  CLIENT                   = ? AND  POLICY  "
-    "                 = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = ? "
-    "AND  SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? AND  "
-    "DESTINATION_STORAGE_NAME = ? AND  ASSET_ID                 = ? ";
+    "SELECT MAX(BACKUP_TIME) FROM HIST_DATA WHERE  CLIENT                   = ? AND  POLICY      "
+    "             = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = ? AND  "
+    "SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? AND  DESTINATION_STORAGE_NAME "
+    "= ? AND  ASSET_ID                 = ? ";
 
 // The ASSET_ID of jobs without an asset of their own (exact, case-sensitive).
 constexpr const char* kNoAsset = "NA";
@@ -99,8 +100,8 @@ int DetectionEngine::getRequiredObservations(const ResultRow& job, int minObserv
   if (rows.empty()) return -1;
   maxStreamNumber = rows.front().asInt("MAX(STREAM_NUMBER)");
   if (maxStreamNumber == 0) return minObservations;
-  // One minimum per stream; a product beyond the 32-bit range is held at its largest
-  // value instead of wrapping into a small or negative requirement.
+  // One minimum per stream; a product beyond the 32-bit range is held at its
+  // largest value instead of wrapping into a small or negative requirement.
   const std::int64_t required =
       static_cast<std::int64_t>(minObservations) * static_cast<std::int64_t>(maxStreamNumber);
   return static_cast<int>(std::clamp<std::int64_t>(required, INT_MIN, INT_MAX));
@@ -126,15 +127,13 @@ int DetectionEngine::getTrainingSet(const ResultRow& job, QueryResult& rows, int
   return kReducedTraining;
 }
 
-void DetectionEngine::appendFeature(const std::set<std::string>& disabled,
-                                    const std::string& name, const ResultRow& row,
-                                    FeatureVector& vector) const {
+void DetectionEngine::appendFeature(const std::set<std::string>& disabled, const std::string& name,
+                                    const ResultRow& row, FeatureVector& vector) const {
   if (disabled.count(lowerCase(name)) != 0) return;
   vector.push_back(row.asDouble(name));
 }
 
-void DetectionEngine::buildFeatureVectors(const QueryResult& rows, FeatureMatrix& matrix,
-                                          int mode,
+void DetectionEngine::buildFeatureVectors(const QueryResult& rows, FeatureMatrix& matrix, int mode,
                                           const std::set<std::string>& disabled) const {
   for (const ResultRow& row : rows) {
     FeatureVector vector;
@@ -148,8 +147,8 @@ void DetectionEngine::buildFeatureVectors(const QueryResult& rows, FeatureMatrix
 int DetectionEngine::getLastBackupTime(const ResultRow& job, int mode) {
   Statement statement(database_.handle(), kLastBackupSql);
   const int next = bindFields(statement, job, kPolicyFields);
-  statement.bindText(next, mode == kFullTraining ? job.text("DESTINATION_STORAGE_NAME")
-                                                 : std::string(kNoAsset));
+  statement.bindText(
+      next, mode == kFullTraining ? job.text("DESTINATION_STORAGE_NAME") : std::string(kNoAsset));
   statement.bindText(next + 1, job.text("ASSET_ID"));
   try {
     QueryResult rows;
@@ -168,7 +167,8 @@ bool DetectionEngine::isFarFromConfirmedJobs(const ResultRow& /*job*/, const Que
                                              const FeatureMatrix& matrix, double threshold,
                                              const DbscanClusterer& clusterer) const {
   constexpr int kConfirmedJob = 1;
-  // Training row i is matrix row i + 1; a matrix without such a row has nothing to compare.
+  // Training row i is matrix row i + 1; a matrix without such a row has nothing
+  // to compare.
   const std::size_t comparable = matrix.empty() ? 0 : std::min(rows.size(), matrix.size() - 1);
   for (std::size_t i = 0; i < comparable; ++i) {
     if (rows[i].asInt("USER_IDENTIFIED_CLUSTER") != kConfirmedJob) continue;

@@ -1,5 +1,5 @@
-// A detection engine on a fresh, fully laid-out temporary database, with helpers that
-// store job records and capture the engine's log messages.
+// A detection engine on a fresh, fully laid-out temporary database, with
+// helpers that store job records and capture the engine's log messages.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,8 +11,8 @@
 #include "detection/DetectionEngine.h"
 #include "detection/DiagnosticLog.h"
 #include "intake/JobRecord.h"
-#include "storage/Schema.h"
 #include "storage/SQLiteDatabase.h"
+#include "storage/Schema.h"
 #include "storage/Statement.h"
 #include "tests/support/DatabaseDump.h"
 #include "tests/support/TestFiles.h"

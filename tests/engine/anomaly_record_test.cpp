@@ -1,5 +1,5 @@
-// Anomaly records: the stored row, the details document byte for byte, the per-feature
-// rows and the usual ranges of the nearest cluster.
+// Anomaly records: the stored row, the details document byte for byte, the
+// per-feature rows and the usual ranges of the nearest cluster.
 #include <jansson.h>
 
 #include <memory>
@@ -44,28 +44,32 @@ class AnomalyRecordTest : public EngineTest {
 };
 
 TEST_F(AnomalyRecordTest, ImageSizeAnomalyIsStoredWithItsExactDocumentAndFeatureRow) {
-  const AnomalousFeatures features = {
-      {"IMAGE_SIZE", stats(2048, 1024, 1536, "Image size", "MB")}};
+  const AnomalousFeatures features = {{"IMAGE_SIZE", stats(2048, 1024, 1536, "Image size", "MB")}};
   engine_.storeAnomaly(job_, scoreOf(1.234), kReducedTraining, features);
 
-  const TextRows anomaly =
-      rows("SELECT ANOMALY_UNIQUE_ID, PROCESSED, DETECTION_KEY, CLIENT, DETECTION_TIME, "
-           "ANOMALY_DETAILS FROM ANOMALY_DATA");
+  const TextRows anomaly = rows(
+      "SELECT ANOMALY_UNIQUE_ID, PROCESSED, DETECTION_KEY, CLIENT, "
+      "DETECTION_TIME, "
+      "ANOMALY_DETAILS FROM ANOMALY_DATA");
   ASSERT_EQ(anomaly.size(), 1u);
   EXPECT_EQ(anomaly[0][0], "77_1000");
   EXPECT_EQ(anomaly[0][1], "0");
   EXPECT_EQ(anomaly[0][2], "data_77_c1_1000");
   EXPECT_EQ(anomaly[0][3], "c1");
-  EXPECT_EQ(anomaly[0][5],
-            "{\"DetectionType\": \"dbscan\", \"DetectionTime\": \"" + anomaly[0][4] +
-                "\", \"SizeUnit\": \"MB\", \"Attributes\": {\"jobid\": \"77\", \"clientName\": "
-                "\"c1\", \"policyName\": \"p1\", \"policyType\": \"Standard\", \"scheduleName\": "
-                "\"daily\", \"backupId\": \"c1_1000\", \"backupTime\": \"1000\", "
-                "\"scheduleType\": \"FULL\", \"anomalyImageSize\": \"2.0000 MB (Usual: 1.0000 MB "
-                "- 1.5000 MB)\", \"anomalyFeedback\": \"Report as false positive\", "
-                "\"anomalyId\": \"77_1000\", \"anomalyType\": \"JOB_BASED\", \"summary\": "
-                "\"Anomaly image size\", \"count\": \"1\", \"score\": \"1.23\", \"storageName\": "
-                "\"stu1\"}}");
+  EXPECT_EQ(anomaly[0][5], "{\"DetectionType\": \"dbscan\", \"DetectionTime\": \"" + anomaly[0][4] +
+                               "\", \"SizeUnit\": \"MB\", \"Attributes\": {\"jobid\": \"77\", "
+                               "\"clientName\": "
+                               "\"c1\", \"policyName\": \"p1\", \"policyType\": \"Standard\", "
+                               "\"scheduleName\": "
+                               "\"daily\", \"backupId\": \"c1_1000\", \"backupTime\": \"1000\", "
+                               "\"scheduleType\": \"FULL\", \"anomalyImageSize\": \"2.0000 MB "
+                               "(Usual: 1.0000 MB "
+                               "- 1.5000 MB)\", \"anomalyFeedback\": \"Report as false positive\", "
+                               "\"anomalyId\": \"77_1000\", \"anomalyType\": \"JOB_BASED\", "
+                               "\"summary\": "
+                               "\"Anomaly image size\", \"count\": \"1\", \"score\": \"1.23\", "
+                               "\"storageName\": "
+                               "\"stu1\"}}");
 
   EXPECT_EQ(rows("SELECT * FROM ANOMALY_PER_FEATURE_DATA"),
             (TextRows{{"77_1000", "IMAGE_SIZE", "Image size", "2.0", "1.0", "1.5", "MB", "{}"}}));
@@ -85,28 +89,54 @@ TEST_F(AnomalyRecordTest, DocumentMembersFollowFeaturesAndTrainingMode) {
   const Case cases[] = {
       {"counts are truncated",
        {{"NUM_FILES", stats(10.9, 2.2, 5.8, "Backup files count", "")}},
-       kFullTraining, "anomalyBackupFilesCount", "10 (Usual: 2 - 5)", "Backup files count", "1",
+       kFullTraining,
+       "anomalyBackupFilesCount",
+       "10 (Usual: 2 - 5)",
+       "Backup files count",
+       "1",
        "JOB_BASED"},
       {"total time hidden in reduced mode",
        {{"TOTAL_TIME", stats(600, 10, 20, "Total time", "Seconds")}},
-       kReducedTraining, "anomalyTimeTaken", "", "", "0", "JOB_BASED"},
+       kReducedTraining,
+       "anomalyTimeTaken",
+       "",
+       "",
+       "0",
+       "JOB_BASED"},
       {"total time shown in full mode, without unit",
        {{"TOTAL_TIME", stats(600, 10, 20, "Total time", "Seconds")}},
-       kFullTraining, "anomalyTimeTaken", "600 (Usual: 10 - 20)", "Total time", "1", "JOB_BASED"},
+       kFullTraining,
+       "anomalyTimeTaken",
+       "600 (Usual: 10 - 20)",
+       "Total time",
+       "1",
+       "JOB_BASED"},
       {"deduplication rule",
        {{"DEDUP_RATE_EXT", stats(2.5, 10, 50, "Deduplication ratio", "%")}},
-       kFullTraining, "anomalyDeduplicationRatio", "2.5 (Usual: 10 - 50)", "Deduplication ratio",
-       "1", "JOB_BASED_DEDUP_CUSTOM_RULE"},
+       kFullTraining,
+       "anomalyDeduplicationRatio",
+       "2.5 (Usual: 10 - 50)",
+       "Deduplication ratio",
+       "1",
+       "JOB_BASED_DEDUP_CUSTOM_RULE"},
       {"rates in six significant digits",
        {{"DEDUP_RATE", stats(12.3456789, 1e-07, 1.0, "Deduplication ratio", "%")}},
-       kFullTraining, "anomalyDeduplicationRatio", "12.3457 (Usual: 1e-07 - 1)",
-       "Deduplication ratio", "1", "JOB_BASED"},
+       kFullTraining,
+       "anomalyDeduplicationRatio",
+       "12.3457 (Usual: 1e-07 - 1)",
+       "Deduplication ratio",
+       "1",
+       "JOB_BASED"},
       {"two features in the engine's order",
        {{"NUM_FILES", stats(1, 2, 3, "Backup files count", "")},
         {"KB_TRANSFERRED", stats(512, 1024, 2048, "Data transferred", "MB")},
         {"IMAGE_SIZE", stats(1, 2, 3, "Image size", "MB")}},
-       kFullTraining, "anomalyDataTransferred", "0.5000 MB (Usual: 1.0000 MB - 2.0000 MB)",
-       "Anomaly image size, Backup files count, Data transferred", "3", "JOB_BASED"},
+       kFullTraining,
+       "anomalyDataTransferred",
+       "0.5000 MB (Usual: 1.0000 MB - 2.0000 MB)",
+       "Anomaly image size, Backup files count, Data transferred",
+       "3",
+       "JOB_BASED"},
       {"nothing reported", {}, kFullTraining, "anomalyImageSize", "", "", "0", "JOB_BASED"},
   };
   for (const Case& c : cases) {
@@ -165,7 +195,8 @@ TEST_F(AnomalyRecordTest, ClusterValuesComeFromTrainingRowsOfTheNearestLabel) {
   EXPECT_EQ(DetectionEngine::usualRange(values, "NUM_FILES"), std::make_pair(5.0, 7.0));
   EXPECT_EQ(DetectionEngine::usualRange(values, "TOTAL_TIME"), std::make_pair(-1.0, -1.0));
 
-  const ClusterValues none = engine_.collectClusterValues(3, training, {-1, 1, 2, 1}, kFullTraining);
+  const ClusterValues none =
+      engine_.collectClusterValues(3, training, {-1, 1, 2, 1}, kFullTraining);
   EXPECT_EQ(none.size(), 5u);
   EXPECT_EQ(DetectionEngine::usualRange(none, "DEDUP_RATE"), std::make_pair(-1.0, -1.0));
 }

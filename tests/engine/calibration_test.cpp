@@ -1,4 +1,5 @@
-// Model calibration: the radius searched and stored per job group, and its age limit.
+// Model calibration: the radius searched and stored per job group, and its age
+// limit.
 #include "platform/Platform.h"
 #include "tests/engine/EngineFixture.h"
 
@@ -16,8 +17,8 @@ class CalibrationTest : public EngineTest {
   }
   // The stored radius as the REAL it is, every bit of it.
   double storedRadius() {
-    Quorvan::Stowfleet::UsageReporting::Statement statement(
-        db_.handle(), "SELECT EPS FROM DBSCAN_MODEL_PARAMS");
+    Quorvan::Stowfleet::UsageReporting::Statement statement(db_.handle(),
+                                                            "SELECT EPS FROM DBSCAN_MODEL_PARAMS");
     EXPECT_EQ(sqlite3_step(statement.handle()), SQLITE_ROW);
     EXPECT_EQ(sqlite3_column_type(statement.handle(), 0), SQLITE_FLOAT);
     return sqlite3_column_double(statement.handle(), 0);
@@ -48,9 +49,10 @@ TEST_F(CalibrationTest, StoredModelRowCarriesTheGroupAndTheCaptureTime) {
   record.assetId = "NA";
   const int before = platform::currentTime32();
   engine_.calibrateModel(queued(record), QueryResult(3, trainingRow(1, 1)), kFullTraining);
-  const TextRows stored = rows("SELECT CLIENT, POLICY, POLICY_TYPE, SCHEDULE_TYPE, "
-                               "SCHEDULE_NAME, APP_TYPE, EPS, DESTINATION_STORAGE_NAME, "
-                               "ASSET_ID, CAPTURE_DATE FROM DBSCAN_MODEL_PARAMS");
+  const TextRows stored = rows(
+      "SELECT CLIENT, POLICY, POLICY_TYPE, SCHEDULE_TYPE, "
+      "SCHEDULE_NAME, APP_TYPE, EPS, DESTINATION_STORAGE_NAME, "
+      "ASSET_ID, CAPTURE_DATE FROM DBSCAN_MODEL_PARAMS");
   ASSERT_EQ(stored.size(), 1u);
   EXPECT_EQ(std::vector<std::string>(stored[0].begin(), stored[0].end() - 1),
             (std::vector<std::string>{"c1", "p1", "Standard", "FULL", "daily", "NONE", "2.5",
@@ -69,12 +71,14 @@ TEST_F(CalibrationTest, ModelIsDueWithoutRowAndOnceOlderThanFourteenDays) {
   };
   for (const Case c : {Case{1209600, false}, Case{1209601, true}, Case{0, false}}) {
     SCOPED_TRACE(c.age);
-    // Retried until the clock stood still around the check, so the age is exact.
+    // Retried until the clock stood still around the check, so the age is
+    // exact.
     for (;;) {
       const int now = platform::currentTime32();
-      executeSql(path_, "INSERT OR REPLACE INTO DBSCAN_MODEL_PARAMS VALUES ('c1', 'p1', "
-                        "'Standard', 'FULL', 'daily', 'NONE', 2.5, " +
-                            std::to_string(now - c.age) + ", 'stu1', 'A1');");
+      executeSql(path_,
+                 "INSERT OR REPLACE INTO DBSCAN_MODEL_PARAMS VALUES ('c1', 'p1', "
+                 "'Standard', 'FULL', 'daily', 'NONE', 2.5, " +
+                     std::to_string(now - c.age) + ", 'stu1', 'A1');");
       const bool due = engine_.isCalibrationDue(job);
       if (platform::currentTime32() != now) continue;
       EXPECT_EQ(due, c.due);

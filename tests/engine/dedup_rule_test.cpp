@@ -1,5 +1,5 @@
-// The deduplication-ratio rule: when it reports, its peer score, the feedback that
-// silences it, and the seeding of the thresholds.
+// The deduplication-ratio rule: when it reports, its peer score, the feedback
+// that silences it, and the seeding of the thresholds.
 #include <cmath>
 
 #include "tests/engine/EngineFixture.h"
@@ -64,18 +64,18 @@ TEST_F(DedupRuleTest, ScoreNeedsThirtyPeers) {
   for (int i = 1; i <= 29; ++i) rates.push_back(10.0 * i);
   storePeers(rates);
   EXPECT_TRUE(engine_.applyDedupRule(queued(jobWithRate(5))));
-  EXPECT_EQ(value("SELECT MIN_VALUE || ' ' || MAX_VALUE FROM ANOMALY_PER_FEATURE_DATA"),
-            "0.0 0.0");
+  EXPECT_EQ(value("SELECT MIN_VALUE || ' ' || MAX_VALUE FROM ANOMALY_PER_FEATURE_DATA"), "0.0 0.0");
   EXPECT_EQ(engine_.getDedupScore(queued(jobWithRate(5))).score, 0.0);
 
-  storePeers({-1.0, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120, 130, 140, 150,
-              160, 170, 180, 190, 200, 210, 220, 230, 240, 250, 260, 270, 280, 290, 10});
+  storePeers({-1.0, 20,  30,  40,  50,  60,  70,  80,  90,  100, 110, 120, 130, 140, 150,
+              160,  170, 180, 190, 200, 210, 220, 230, 240, 250, 260, 270, 280, 290, 10});
   // 30 peers now (the stores above replaced the first 29): -1.0 and 10 to 290.
   ASSERT_EQ(value("SELECT COUNT(*) FROM HIST_DATA"), "30");
   const DedupScore score = engine_.getDedupScore(queued(jobWithRate(5)));
   EXPECT_EQ(score.usualMin, -1.0);
   EXPECT_EQ(score.usualMax, 290.0);
-  // The job's distance to its nearest peer, 10, in standard deviations of all 31 rates.
+  // The job's distance to its nearest peer, 10, in standard deviations of all
+  // 31 rates.
   std::vector<double> all = {5.0, -1.0};
   for (int r = 10; r <= 290; r += 10) all.push_back(r);
   double sum = 0;
@@ -102,7 +102,9 @@ TEST_F(DedupRuleTest, DedupFeedbackOfTheGroupSilencesTheRuleOnAnyStorageOrAsset)
   storeIntoHistory(db_, marked);
   executeSql(path_, "UPDATE HIST_DATA SET USER_IDENTIFIED_CLUSTER = 1;");
   EXPECT_TRUE(engine_.applyDedupRule(queued(jobWithRate(10))));
-  executeSql(path_, "UPDATE HIST_DATA SET USER_IDENTIFIED_CLUSTER = 2; DELETE FROM ANOMALY_DATA;");
+  executeSql(path_,
+             "UPDATE HIST_DATA SET USER_IDENTIFIED_CLUSTER = 2; DELETE FROM "
+             "ANOMALY_DATA;");
   EXPECT_FALSE(engine_.applyDedupRule(queued(jobWithRate(10))));
   EXPECT_EQ(anomalyCount(), "0");
 }
@@ -146,10 +148,13 @@ TEST_F(DedupRuleTest, FailuresAreLoggedAndGiveNeutralValues) {
     EXPECT_EQ(log.entries[i].level, levels[i]);
     EXPECT_EQ(log.entries[i].message.rfind(prefixes[i], 0), 0u) << log.entries[i].message;
   }
-  // Message and SQLite text, one blank between them (the prepare failure has no text).
+  // Message and SQLite text, one blank between them (the prepare failure has no
+  // text).
   EXPECT_EQ(log.entries[0].message,
-            "Failed to get deduplication threshold. sqlite prepare statement failed for query - "
-            "SELECT MIN_DEDUP  FROM DEDUP_THRESHOLD WHERE WORKLOAD = ? . Return code : 1 ");
+            "Failed to get deduplication threshold. sqlite prepare statement "
+            "failed for query - "
+            "SELECT MIN_DEDUP  FROM DEDUP_THRESHOLD WHERE WORKLOAD = ? . "
+            "Return code : 1 ");
 }
 
 }  // namespace

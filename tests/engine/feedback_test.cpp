@@ -1,5 +1,5 @@
-// Feedback incorporation and the move of a job into the training history, including
-// the move of one feedback row as a single unit.
+// Feedback incorporation and the move of a job into the training history,
+// including the move of one feedback row as a single unit.
 #include "tests/engine/EngineFixture.h"
 
 namespace sfad::test {
@@ -7,23 +7,27 @@ namespace {
 
 class FeedbackTest : public EngineTest {
  protected:
-  // A job held after detection: queued, processed, with an anomaly "<jobId>_1000".
+  // A job held after detection: queued, processed, with an anomaly
+  // "<jobId>_1000".
   void holdAnomalousJob(const std::string& jobId) {
     storeIntoQueue(db_, makeJob(jobId, 1000));
     executeSql(path_, "UPDATE DATA_TO_PROCESS SET PROCESSED_STATUS = 1 WHERE JOB_ID = " + jobId +
-                          "; INSERT INTO ANOMALY_DATA VALUES ('" + jobId + "_1000', '{}', 1, "
-                          "'data_" + jobId + "_c1_1000', 'c1', 2000);");
+                          "; INSERT INTO ANOMALY_DATA VALUES ('" + jobId +
+                          "_1000', '{}', 1, "
+                          "'data_" +
+                          jobId + "_c1_1000', 'c1', 2000);");
   }
   void giveFeedback(const std::string& anomalyId, const std::string& feedback) {
-    executeSql(path_, "INSERT INTO ANOMALY_DATA_FEEDBACK VALUES ('" + anomalyId + "', " +
-                          feedback + ", 3000);");
+    executeSql(path_, "INSERT INTO ANOMALY_DATA_FEEDBACK VALUES ('" + anomalyId + "', " + feedback +
+                          ", 3000);");
   }
   std::string count(const std::string& table) { return value("SELECT COUNT(*) FROM " + table); }
   // Fails the removal of one feedback row, after that row's job has been moved.
   void blockFeedbackRemoval(const std::string& anomalyId) {
-    executeSql(path_, "CREATE TRIGGER block BEFORE DELETE ON ANOMALY_DATA_FEEDBACK WHEN "
-                      "OLD.ANOMALY_UNIQUE_ID = '" + anomalyId +
-                          "' BEGIN SELECT RAISE(ABORT, 'blocked'); END;");
+    executeSql(path_,
+               "CREATE TRIGGER block BEFORE DELETE ON ANOMALY_DATA_FEEDBACK WHEN "
+               "OLD.ANOMALY_UNIQUE_ID = '" +
+                   anomalyId + "' BEGIN SELECT RAISE(ABORT, 'blocked'); END;");
   }
 };
 
@@ -34,8 +38,9 @@ TEST_F(FeedbackTest, FeedbackOneOrTwoMovesTheHeldJobAndAnyOtherValueStays) {
   };
   for (const Case c : {Case{"1", true}, Case{"2", true}, Case{"0", false}, Case{"3", false}}) {
     SCOPED_TRACE(c.feedback);
-    executeSql(path_, "DELETE FROM HIST_DATA; DELETE FROM DATA_TO_PROCESS; DELETE FROM "
-                      "ANOMALY_DATA; DELETE FROM ANOMALY_DATA_FEEDBACK;");
+    executeSql(path_,
+               "DELETE FROM HIST_DATA; DELETE FROM DATA_TO_PROCESS; DELETE FROM "
+               "ANOMALY_DATA; DELETE FROM ANOMALY_DATA_FEEDBACK;");
     holdAnomalousJob("77");
     giveFeedback("77_1000", c.feedback);
     LogCapture log;
@@ -49,7 +54,8 @@ TEST_F(FeedbackTest, FeedbackOneOrTwoMovesTheHeldJobAndAnyOtherValueStays) {
     if (c.moved) {
       EXPECT_EQ(log.entries[0].level, kLogProgress);
       EXPECT_EQ(log.entries[0].message,
-                "Updating user feedback for training for client = c1, policy = p1, policy_type "
+                "Updating user feedback for training for client = c1, policy = "
+                "p1, policy_type "
                 "= Standard, schedule_name = daily & app_type = NONE");
     }
   }
@@ -75,10 +81,29 @@ TEST_F(FeedbackTest, MovedJobKeepsEveryColumnAndLosesItsQueueRow) {
   ResultRow job = queued(record);
   job.set("USER_IDENTIFIED_CLUSTER", "-1");
   engine_.moveToHistory(job);
-  EXPECT_EQ(rows("SELECT * FROM HIST_DATA"),
-            (TextRows{{"c1_1000", "1000", "c1", "p1", "Standard", "FULL", "daily", "NONE", "10",
-                       "2048.5", "77", "12", "1024.0", "900", "960", "60", "50.0", "1", "-1",
-                       "stu1", "4", "A1", "data_77_c1_1000"}}));
+  EXPECT_EQ(rows("SELECT * FROM HIST_DATA"), (TextRows{{"c1_1000",
+                                                        "1000",
+                                                        "c1",
+                                                        "p1",
+                                                        "Standard",
+                                                        "FULL",
+                                                        "daily",
+                                                        "NONE",
+                                                        "10",
+                                                        "2048.5",
+                                                        "77",
+                                                        "12",
+                                                        "1024.0",
+                                                        "900",
+                                                        "960",
+                                                        "60",
+                                                        "50.0",
+                                                        "1",
+                                                        "-1",
+                                                        "stu1",
+                                                        "4",
+                                                        "A1",
+                                                        "data_77_c1_1000"}}));
   EXPECT_EQ(count("DATA_TO_PROCESS"), "0");
 }
 
@@ -89,7 +114,8 @@ TEST_F(FeedbackTest, FailedFeedbackRemovalUndoesThatJobsMoveOnly) {
   giveFeedback("78_1000", "1");
   blockFeedbackRemoval("78_1000");
   EXPECT_THROW(engine_.incorporateFeedback(), sqlite_exception);
-  // The first unit stays done; the failed one is as before: queued, not in history.
+  // The first unit stays done; the failed one is as before: queued, not in
+  // history.
   EXPECT_EQ(rows("SELECT JOB_ID FROM HIST_DATA"), (TextRows{{"77"}}));
   EXPECT_EQ(rows("SELECT JOB_ID FROM DATA_TO_PROCESS"), (TextRows{{"78"}}));
   EXPECT_EQ(rows("SELECT ANOMALY_UNIQUE_ID FROM ANOMALY_DATA_FEEDBACK"), (TextRows{{"78_1000"}}));
@@ -118,8 +144,10 @@ TEST_F(FeedbackTest, UnreadableFeedbackTableIsLoggedAndSkipped) {
   ASSERT_EQ(log.entries.size(), 1u);
   EXPECT_EQ(log.entries[0].level, kLogProgress);
   EXPECT_EQ(log.entries[0].message,
-            "Error while getting anomaly feedback data. Query execution failed for  SELECT * FROM "
-            "ANOMALY_DATA_FEEDBACK. Return code : 1  no such table: ANOMALY_DATA_FEEDBACK");
+            "Error while getting anomaly feedback data. Query execution failed "
+            "for  SELECT * FROM "
+            "ANOMALY_DATA_FEEDBACK. Return code : 1  no such table: "
+            "ANOMALY_DATA_FEEDBACK");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Training-set selection: history requirements, full and reduced sets, feature vectors,
-// the group's last backup and the confirmed-job check.
+// Training-set selection: history requirements, full and reduced sets, feature
+// vectors, the group's last backup and the confirmed-job check.
 #include "tests/engine/EngineFixture.h"
 
 namespace sfad::test {
@@ -7,8 +7,9 @@ namespace {
 
 class TrainingSetTest : public EngineTest {
  protected:
-  // Stores `count` history jobs of the group from backup time `firstTime` on; NUM_FILES
-  // carries the backup time so that the order of a set can be read back.
+  // Stores `count` history jobs of the group from backup time `firstTime` on;
+  // NUM_FILES carries the backup time so that the order of a set can be read
+  // back.
   void storeHistory(int count, int firstTime, const std::string& storage = "stu1",
                     const std::string& asset = "A1", int stream = 0) {
     for (int i = 0; i < count; ++i) {
@@ -29,7 +30,8 @@ TEST_F(TrainingSetTest, ShortHistoryOnOwnStorageFallsBackToReducedSetOverAllStor
   QueryResult rows;
   EXPECT_EQ(engine_.getTrainingSet(queued(makeJob("9", 5000)), rows, 30, 365), kReducedTraining);
   ASSERT_EQ(rows.size(), 39u);
-  EXPECT_EQ(rows[0].text("NUM_FILES"), "2009");  // newest first, from any storage
+  EXPECT_EQ(rows[0].text("NUM_FILES"),
+            "2009");  // newest first, from any storage
   EXPECT_FALSE(rows[0].has("TOTAL_TIME"));
 
   FeatureMatrix matrix;
@@ -72,7 +74,8 @@ TEST_F(TrainingSetTest, RequiredObservationsFollowAssetAndHighestStream) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     executeSql(path_, "DELETE FROM HIST_DATA;");
-    for (int stream : c.historyStreams) storeHistory(1, 1000 + stream, "stu1", c.historyAsset, stream);
+    for (int stream : c.historyStreams)
+      storeHistory(1, 1000 + stream, "stu1", c.historyAsset, stream);
     JobRecord job = makeJob("9", 5000);
     job.assetId = c.jobAsset;
     int maxStream = 7;
@@ -93,9 +96,12 @@ TEST_F(TrainingSetTest, StreamHistoryIsCountedPerStreamNumber) {
 
 TEST_F(TrainingSetTest, DisabledFeaturesAreLeftOutByLowerCasedName) {
   ResultRow row;
-  for (const auto& [column, text] : std::vector<std::pair<std::string, std::string>>{
-           {"NUM_FILES", "10"}, {"IMAGE_SIZE", "2048.5"}, {"KB_TRANSFERRED", "7"},
-           {"TOTAL_TIME", "60"}, {"DEDUP_RATE", "1.5"}}) {
+  for (const auto& [column, text] :
+       std::vector<std::pair<std::string, std::string>>{{"NUM_FILES", "10"},
+                                                        {"IMAGE_SIZE", "2048.5"},
+                                                        {"KB_TRANSFERRED", "7"},
+                                                        {"TOTAL_TIME", "60"},
+                                                        {"DEDUP_RATE", "1.5"}}) {
     row.set(column, text);
   }
   FeatureMatrix matrix;
@@ -123,10 +129,10 @@ TEST_F(TrainingSetTest, ConfirmedJobWithinThresholdIsInclusive) {
   confirmed.set("USER_IDENTIFIED_CLUSTER", "1");
   const DbscanClusterer clusterer(2.5, 3, STOP_WHEN_FIRST_CLUSTERED);
   const ResultRow job;
-  // The unmarked job at distance 0 never counts; the confirmed one lies at exactly 5.
+  // The unmarked job at distance 0 never counts; the confirmed one lies at
+  // exactly 5.
   EXPECT_FALSE(engine_.isFarFromConfirmedJobs(job, {unmarked, confirmed}, matrix, 5.0, clusterer));
-  EXPECT_TRUE(
-      engine_.isFarFromConfirmedJobs(job, {unmarked, confirmed}, matrix, 4.999, clusterer));
+  EXPECT_TRUE(engine_.isFarFromConfirmedJobs(job, {unmarked, confirmed}, matrix, 4.999, clusterer));
   EXPECT_TRUE(engine_.isFarFromConfirmedJobs(job, {unmarked, unmarked}, matrix, 5.0, clusterer));
 }
 
