@@ -11,8 +11,10 @@
 
 #include "cli/ActionHandlers.h"
 #include "cli/DetectionCliException.h"
+#include "config/LogFileSetting.h"
 #include "detection/DetectionEngine.h"
 #include "detection/DetectionRun.h"
+#include "detection/LogFile.h"
 #include "intake/DataFile.h"
 #include "storage/Statement.h"
 #include "storage/Transaction.h"
@@ -133,7 +135,11 @@ void detectAction(const ActionArguments& arguments, SQLiteDatabase& database) {
   const std::string dataFile = arguments.value("-data_file");
   const std::string configFile = arguments.value("-config_file");
   parseAndStore(dataFile, database);
-  detectPendingJobs(configFile, database);
+  {
+    // The engine's messages of this run go to the configured log file, if any.
+    ScopedLogFile log(readLogFilePath(configFile));
+    detectPendingJobs(configFile, database);
+  }
   handOutAnomalies(arguments, database);
 }
 
