@@ -14,6 +14,7 @@
 #include "detection/FeatureVector.h"
 #include "storage/ResultRow.h"
 #include "storage/SQLiteDatabase.h"
+#include "storage/StatementCache.h"
 
 namespace sfad {
 
@@ -61,6 +62,8 @@ class DetectionEngine {
   double defaultRadius() const { return defaultRadius_; }
   int minPts() const { return static_cast<int>(minNeighbourhood_); }
   bool propagateErrors() const { return propagateErrors_; }
+  // Statements prepared once per engine, also for the run's own per-record statements.
+  Quorvan::Stowfleet::UsageReporting::StatementCache& statements() { return statements_; }
   // IMAGE_SIZE, NUM_FILES, KB_TRANSFERRED, TOTAL_TIME, DEDUP_RATE.
   const std::vector<std::string>& featureList() const { return featureList_; }
   const std::string& displayName(const std::string& feature) const;
@@ -122,6 +125,8 @@ class DetectionEngine {
   std::vector<std::string> featureList_;
   std::map<std::string, std::string> displayNames_;
   std::map<std::string, std::string> units_;
+  // The operations' statements, prepared once per engine since they run once per job.
+  Quorvan::Stowfleet::UsageReporting::StatementCache statements_{database_.handle()};
 };
 
 }  // namespace sfad

@@ -13,6 +13,7 @@
 namespace sfad {
 
 using Quorvan::Stowfleet::UsageReporting::Statement;
+using Quorvan::Stowfleet::UsageReporting::StatementCache;
 
 namespace {
 
@@ -34,7 +35,8 @@ constexpr int kModelAgeLimit = 1209600;  // 14 days in seconds
 }  // namespace
 
 void DetectionEngine::getModelParams(const ResultRow& job, QueryResult& rows) {
-  Statement statement(database_.handle(), kSelectModelSql);
+  const StatementCache::Use use = statements_.use(kSelectModelSql);
+  Statement& statement = use.statement();
   bindFields(statement, job, kModelKeyFields);
   database_.query(statement, rows);
 }
@@ -62,7 +64,8 @@ void DetectionEngine::calibrateModel(const ResultRow& job, const QueryResult& ro
              job.text("CLIENT").c_str(), job.text("POLICY").c_str(),
              job.text("POLICY_TYPE").c_str(), job.text("SCHEDULE_NAME").c_str());
 
-  Statement statement(database_.handle(), kStoreModelSql);
+  const StatementCache::Use use = statements_.use(kStoreModelSql);
+  Statement& statement = use.statement();
   bindFields(statement, job,
              {"CLIENT", "POLICY", "POLICY_TYPE", "SCHEDULE_TYPE", "SCHEDULE_NAME", "APP_TYPE"});
   statement.bindDouble(7, eps);
@@ -72,7 +75,8 @@ void DetectionEngine::calibrateModel(const ResultRow& job, const QueryResult& ro
 }
 
 void DetectionEngine::deleteModelParams(const ResultRow& job) {
-  Statement statement(database_.handle(), kDeleteModelSql);
+  const StatementCache::Use use = statements_.use(kDeleteModelSql);
+  Statement& statement = use.statement();
   bindFields(statement, job, kModelKeyFields);
   database_.executeStatement(statement);
 }
