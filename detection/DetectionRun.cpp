@@ -16,6 +16,7 @@
 #include "config/DetectionSettings.h"
 #include "detection/DiagnosticLog.h"
 #include "detection/FeatureMath.h"
+#include "storage/ReadTuning.h"
 #include "storage/Savepoint.h"
 #include "storage/Statement.h"
 
@@ -24,8 +25,10 @@ namespace sfad {
 namespace {
 
 using Quorvan::Stowfleet::UsageReporting::Savepoint;
+using Quorvan::Stowfleet::UsageReporting::tuneForLargeReads;
 using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
 using Quorvan::Stowfleet::UsageReporting::Statement;
+using Quorvan::Stowfleet::UsageReporting::StatementCache;
 
 constexpr const char* kPendingBatchQuery =
     "SELECT * FROM DATA_TO_PROCESS where PROCESSED_STATUS = 0 LIMIT 10000";
@@ -168,7 +171,8 @@ bool fetchPendingBatch(DetectionEngine& engine, QueryResult& batch) {
 // A record that another request disposed of after this run read its batch is
 // skipped.
 bool isStillPending(DetectionEngine& engine, const WorkingRecord& job) {
-  Statement statement(engine.database().handle(), kStillPendingQuery);
+  const StatementCache::Use use = engine.statements().use(kStillPendingQuery);
+  Statement& statement = use.statement();
   statement.bindText(1, job.uniqueKey);
   QueryResult rows;
   engine.database().query(statement, rows);
@@ -501,6 +505,8 @@ bool processRecord(DetectionEngine& engine, const DetectionSettings& settings,
 }  // namespace
 
 void runDetection(DetectionEngine& engine) {
+  // Every record reads its group's history, so the run reads much of the file.
+  tuneForLargeReads(engine.database());
   incorporateStoredFeedback(engine);
   const DetectionSettings settings = readDetectionSettings(engine.configPath());
   QueryResult batch;
@@ -535,7 +541,8 @@ AnomalousFeatures evaluateDeviations(DetectionEngine& engine, const ResultRow& r
 }
 
 void markProcessed(DetectionEngine& engine, const std::string& uniqueKey) {
-  Statement statement(engine.database().handle(), kMarkProcessedSql);
+  const StatementCache::Use use = engine.statements().use(kMarkProcessedSql);
+  Statement& statement = use.statement();
   statement.bindText(1, uniqueKey);
   engine.database().executeStatement(statement);
 }
