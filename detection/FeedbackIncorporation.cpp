@@ -13,6 +13,7 @@ namespace sfad {
 using Quorvan::Stowfleet::UsageReporting::Savepoint;
 using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
 using Quorvan::Stowfleet::UsageReporting::Statement;
+using Quorvan::Stowfleet::UsageReporting::StatementCache;
 
 namespace {
 
@@ -57,7 +58,8 @@ void DetectionEngine::incorporateFeedback() {
 
     QueryResult anomalies;
     {
-      Statement statement(database_.handle(), kDetectionKeySql);
+      const StatementCache::Use use = statements_.use(kDetectionKeySql);
+      Statement& statement = use.statement();
       statement.bindText(1, anomalyId);
       database_.query(statement, anomalies);
     }
@@ -65,7 +67,8 @@ void DetectionEngine::incorporateFeedback() {
 
     QueryResult jobs;
     {
-      Statement statement(database_.handle(), kQueuedJobSql);
+      const StatementCache::Use use = statements_.use(kQueuedJobSql);
+      Statement& statement = use.statement();
       statement.bindText(1, anomalies.front().text("DETECTION_KEY"));
       database_.query(statement, jobs);
     }
@@ -86,7 +89,8 @@ void DetectionEngine::incorporateFeedback() {
     // without effect.
     Savepoint unit(database_, "incorporate_feedback");
     moveToHistory(job);
-    Statement statement(database_.handle(), kDeleteFeedbackSql);
+    const StatementCache::Use use = statements_.use(kDeleteFeedbackSql);
+    Statement& statement = use.statement();
     statement.bindText(1, anomalyId);
     database_.executeStatement(statement);
     unit.release();
@@ -95,7 +99,8 @@ void DetectionEngine::incorporateFeedback() {
 
 void DetectionEngine::moveToHistory(const ResultRow& job) {
   {
-    Statement statement(database_.handle(), kStoreHistorySql);
+    const StatementCache::Use use = statements_.use(kStoreHistorySql);
+    Statement& statement = use.statement();
     statement.bindText(1, job.text("BACKUP_ID"));
     statement.bindInt(2, job.asInt("BACKUP_TIME"));
     statement.bindText(3, job.text("CLIENT"));
@@ -121,7 +126,8 @@ void DetectionEngine::moveToHistory(const ResultRow& job) {
     statement.bindText(23, job.text("UNIQUE_KEY"));
     database_.executeStatement(statement);
   }
-  Statement statement(database_.handle(), kDeleteQueuedSql);
+  const StatementCache::Use use = statements_.use(kDeleteQueuedSql);
+  Statement& statement = use.statement();
   statement.bindText(1, job.text("UNIQUE_KEY"));
   database_.executeStatement(statement);
 }

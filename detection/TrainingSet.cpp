@@ -14,6 +14,7 @@
 namespace sfad {
 
 using Quorvan::Stowfleet::UsageReporting::Statement;
+using Quorvan::Stowfleet::UsageReporting::StatementCache;
 
 namespace {
 
@@ -71,7 +72,8 @@ std::string lowerCase(std::string text) {
 }  // namespace
 
 bool DetectionEngine::hasStreamHistory(const ResultRow& job) {
-  Statement statement(database_.handle(), kStreamCountSql);
+  const StatementCache::Use use = statements_.use(kStreamCountSql);
+  Statement& statement = use.statement();
   const int next = bindFields(statement, job, kPolicyFields);
   statement.bindInt(next, job.asInt("STREAM_NUMBER"));
   QueryResult rows;
@@ -83,7 +85,8 @@ int DetectionEngine::getRequiredObservations(const ResultRow& job, int minObserv
                                              int& maxStreamNumber) {
   const std::string& assetId = job.text("ASSET_ID");
   {
-    Statement statement(database_.handle(), kAssetCountSql);
+    const StatementCache::Use use = statements_.use(kAssetCountSql);
+    Statement& statement = use.statement();
     statement.bindText(bindFields(statement, job, kPolicyFields), assetId);
     QueryResult rows;
     database_.query(statement, rows);
@@ -93,7 +96,8 @@ int DetectionEngine::getRequiredObservations(const ResultRow& job, int minObserv
     maxStreamNumber = 0;
     return minObservations;
   }
-  Statement statement(database_.handle(), kHighestStreamSql);
+  const StatementCache::Use use = statements_.use(kHighestStreamSql);
+  Statement& statement = use.statement();
   bindFields(statement, job, kPolicyFields);
   QueryResult rows;
   database_.query(statement, rows);
@@ -110,7 +114,8 @@ int DetectionEngine::getRequiredObservations(const ResultRow& job, int minObserv
 int DetectionEngine::getTrainingSet(const ResultRow& job, QueryResult& rows, int required,
                                     int limit) {
   {
-    Statement statement(database_.handle(), kFullTrainingSql);
+    const StatementCache::Use use = statements_.use(kFullTrainingSql);
+    Statement& statement = use.statement();
     int next = bindFields(statement, job, kPolicyFields);
     next = bindFields(statement, job, {"DESTINATION_STORAGE_NAME", "ASSET_ID"}, next);
     statement.bindInt(next++, kHistoryMode);
@@ -119,7 +124,8 @@ int DetectionEngine::getTrainingSet(const ResultRow& job, QueryResult& rows, int
   }
   if (static_cast<std::int64_t>(rows.size()) >= required) return kFullTraining;
   rows.clear();
-  Statement statement(database_.handle(), kReducedTrainingSql);
+  const StatementCache::Use use = statements_.use(kReducedTrainingSql);
+  Statement& statement = use.statement();
   const int next = bindFields(statement, job, kPolicyFields);
   statement.bindText(next, job.text("ASSET_ID"));
   statement.bindInt(next + 1, limit);
@@ -135,9 +141,12 @@ void DetectionEngine::appendFeature(const std::set<std::string>& disabled, const
 
 void DetectionEngine::buildFeatureVectors(const QueryResult& rows, FeatureMatrix& matrix, int mode,
                                           const std::set<std::string>& disabled) const {
+  const std::vector<std::string>& features = trainingFeatures(mode);
+  matrix.reserve(matrix.size() + rows.size());
   for (const ResultRow& row : rows) {
     FeatureVector vector;
-    for (const std::string& feature : trainingFeatures(mode)) {
+    vector.reserve(features.size());
+    for (const std::string& feature : features) {
       appendFeature(disabled, feature, row, vector);
     }
     matrix.push_back(std::move(vector));
@@ -145,7 +154,8 @@ void DetectionEngine::buildFeatureVectors(const QueryResult& rows, FeatureMatrix
 }
 
 int DetectionEngine::getLastBackupTime(const ResultRow& job, int mode) {
-  Statement statement(database_.handle(), kLastBackupSql);
+  const StatementCache::Use use = statements_.use(kLastBackupSql);
+  Statement& statement = use.statement();
   const int next = bindFields(statement, job, kPolicyFields);
   statement.bindText(
       next, mode == kFullTraining ? job.text("DESTINATION_STORAGE_NAME") : std::string(kNoAsset));
