@@ -38,6 +38,7 @@ bool ResultCursor::next(ResultRow& row) {
 
 void ResultCursor::readRow(sqlite3_stmt* statement, ResultRow& row) {
   const int columns = sqlite3_data_count(statement);
+  row.reserve(row.size() + static_cast<std::size_t>(columns));
   for (int column = 0; column < columns; ++column) {
     const char* name = sqlite3_column_name(statement, column);
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));

@@ -22,6 +22,7 @@ std::string withReturnCode(const std::string& text, int code) {
 int collectRow(void* target, int columnCount, char** values, char** names) {
   auto* rows = static_cast<QueryResult*>(target);
   ResultRow row;
+  row.reserve(static_cast<std::size_t>(columnCount));
   for (int column = 0; column < columnCount; ++column) {
     row.setIfAbsent(names[column] ? names[column] : "", FieldValue(values[column]));
   }
