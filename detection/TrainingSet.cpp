@@ -69,6 +69,11 @@ std::string lowerCase(std::string text) {
   return text;
 }
 
+// A feature is left out when its lower-cased name is among the disabled names.
+bool isDisabled(const std::set<std::string>& disabled, const std::string& feature) {
+  return disabled.count(lowerCase(feature)) != 0;
+}
+
 }  // namespace
 
 bool DetectionEngine::hasStreamHistory(const ResultRow& job) {
@@ -135,20 +140,22 @@ int DetectionEngine::getTrainingSet(const ResultRow& job, QueryResult& rows, int
 
 void DetectionEngine::appendFeature(const std::set<std::string>& disabled, const std::string& name,
                                     const ResultRow& row, FeatureVector& vector) const {
-  if (disabled.count(lowerCase(name)) != 0) return;
+  if (isDisabled(disabled, name)) return;
   vector.push_back(row.asDouble(name));
 }
 
 void DetectionEngine::buildFeatureVectors(const QueryResult& rows, FeatureMatrix& matrix, int mode,
                                           const std::set<std::string>& disabled) const {
-  const std::vector<std::string>& features = trainingFeatures(mode);
+  // Whether a feature is left out depends on its name only, so it is decided once.
+  std::vector<std::string> features;
+  for (const std::string& feature : trainingFeatures(mode)) {
+    if (!isDisabled(disabled, feature)) features.push_back(feature);
+  }
   matrix.reserve(matrix.size() + rows.size());
   for (const ResultRow& row : rows) {
     FeatureVector vector;
     vector.reserve(features.size());
-    for (const std::string& feature : features) {
-      appendFeature(disabled, feature, row, vector);
-    }
+    for (const std::string& feature : features) vector.push_back(row.asDouble(feature));
     matrix.push_back(std::move(vector));
   }
 }
