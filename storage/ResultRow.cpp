@@ -11,19 +11,19 @@ ResultRow::Fields::const_iterator ResultRow::position(const std::string& column)
       [](const Field& field, const std::string& name) { return field.first < name; });
 }
 
-void ResultRow::set(const std::string& column, FieldValue value) {
+void ResultRow::set(std::string column, FieldValue value) {
   const auto at = position(column);
   if (at != fields_.end() && at->first == column) {
     fields_[at - fields_.begin()].second = std::move(value);
     return;
   }
-  fields_.emplace(at, column, std::move(value));
+  fields_.emplace(at, std::move(column), std::move(value));
 }
 
-void ResultRow::setIfAbsent(const std::string& column, FieldValue value) {
+void ResultRow::setIfAbsent(std::string column, FieldValue value) {
   const auto at = position(column);
   if (at != fields_.end() && at->first == column) return;
-  fields_.emplace(at, column, std::move(value));
+  fields_.emplace(at, std::move(column), std::move(value));
 }
 
 bool ResultRow::has(const std::string& column) const {

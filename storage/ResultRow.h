@@ -19,10 +19,10 @@ class ResultRow {
   using Fields = std::vector<Field>;
 
   // Sets (or replaces) the value of a column.
-  void set(const std::string& column, FieldValue value);
+  void set(std::string column, FieldValue value);
   void set(const std::string& column, const std::string& text) { set(column, FieldValue(text)); }
   // Keeps an existing value: the first column of a name wins.
-  void setIfAbsent(const std::string& column, FieldValue value);
+  void setIfAbsent(std::string column, FieldValue value);
   bool has(const std::string& column) const;
   // The value of a column; a column the row lacks reads as the empty text.
   const FieldValue& get(const std::string& column) const;
