@@ -179,8 +179,7 @@ void writePending(JobSource& source, const Workload& w, int firstDay, const fs::
   for (int k = 0; k < w.pendingPerGroup; ++k) {
     const int day = firstDay + k;
     for (int group = 0; group < w.groups; ++group) {
-      file.group(group, false,
-                 {source.job(group, dailyBackupTime(group, day), 0, w.outlierShare)});
+      file.group(group, false, {source.job(group, dailyBackupTime(group, day), 0, w.outlierShare)});
     }
     for (int group = 0; group < w.streamGroups; ++group) {
       const int time = kFirstBackupTime + day * kSecondsPerDay + 4000 + k * 60;
@@ -326,44 +325,63 @@ void runDetectRequests(const std::string& binary, const Workload& w, const fs::p
   }
 }
 
-int intArgument(const char* text) { return std::atoi(text); }
+// The command line: the binary under test, where the files stay, and the workload's size.
+struct Options {
+  std::string binary = SFAD_TOOL_PATH;
+  std::string dir;  // empty: a scratch folder, removed at the end
+  std::string label = "run";
+  int repeat = 1;
+  Workload workload;
+};
+
+// Answers false for an unknown option or one without its value.
+bool applyOption(Options& options, const std::string& option, const char* value) {
+  if (option == "--binary") {
+    options.binary = value;
+  } else if (option == "--dir") {
+    options.dir = value;
+  } else if (option == "--label") {
+    options.label = value;
+  } else if (option == "--repeat") {
+    options.repeat = std::atoi(value);
+  } else if (option == "--groups") {
+    options.workload.groups = std::atoi(value);
+  } else if (option == "--stream-groups") {
+    options.workload.streamGroups = std::atoi(value);
+  } else if (option == "--seed") {
+    options.workload.seed = static_cast<unsigned>(std::atoi(value));
+  } else {
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string binary = SFAD_TOOL_PATH;
-  std::string dirArgument;
-  std::string label = "run";
-  int repeat = 1;
-  Workload workload;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string option = argv[i];
-    if (option == "--binary") binary = argv[i + 1];
-    else if (option == "--dir") dirArgument = argv[i + 1];
-    else if (option == "--label") label = argv[i + 1];
-    else if (option == "--repeat") repeat = intArgument(argv[i + 1]);
-    else if (option == "--groups") workload.groups = intArgument(argv[i + 1]);
-    else if (option == "--stream-groups") workload.streamGroups = intArgument(argv[i + 1]);
-    else if (option == "--seed") workload.seed = static_cast<unsigned>(intArgument(argv[i + 1]));
-    else {
-      std::fprintf(stderr, "unknown option %s\n", option.c_str());
+  Options options;
+  for (int i = 1; i < argc; i += 2) {
+    if (i + 1 >= argc || !applyOption(options, argv[i], argv[i + 1])) {
+      std::fprintf(stderr, "unknown option or missing value: %s\n", argv[i]);
       return 2;
     }
   }
+  const std::string& binary = options.binary;
+  const Workload& workload = options.workload;
   char scratch[] = "/tmp/sfad-workload-XXXXXX";
-  const bool keep = !dirArgument.empty();
-  const fs::path dir = keep ? fs::path(dirArgument) : fs::path(mkdtemp(scratch));
+  const bool keep = !options.dir.empty();
+  const fs::path dir = keep ? fs::path(options.dir) : fs::path(mkdtemp(scratch));
   fs::create_directories(dir);
   try {
-    std::printf("workload: %d groups x %d days, %d multi-stream groups x %d rows, %d pending "
-                "per request, seed %u; binary %s\n",
-                workload.groups, workload.days, workload.streamGroups,
-                workload.streamHistoryRows, workload.pendingPerRequest(), workload.seed,
-                binary.c_str());
+    std::printf(
+        "workload: %d groups x %d days, %d multi-stream groups x %d rows, %d pending "
+        "per request, seed %u; binary %s\n",
+        workload.groups, workload.days, workload.streamGroups, workload.streamHistoryRows,
+        workload.pendingPerRequest(), workload.seed, binary.c_str());
     std::fflush(stdout);
     const fs::path history = historyDatabase(binary, workload, dir);
-    for (int run = 1; run <= repeat; ++run) {
-      runDetectRequests(binary, workload, dir, history, dir / label);
+    for (int run = 1; run <= options.repeat; ++run) {
+      runDetectRequests(binary, workload, dir, history, dir / options.label);
     }
   } catch (const std::exception& error) {
     std::fprintf(stderr, "workload_tool: %s\n", error.what());

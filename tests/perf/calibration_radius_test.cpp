@@ -1,7 +1,5 @@
 // The calibration radius from pairwise distances must equal, bit for bit, the radius of the
 // search that runs one full clustering per radius tried and keeps the first without noise.
-#include "detection/CalibrationRadius.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "detection/CalibrationRadius.h"
 #include "detection/DbscanClusterer.h"
 #include "detection/FeatureMath.h"
 
@@ -98,8 +97,8 @@ FeatureMatrix randomSet(std::mt19937& random) {
   FeatureMatrix points;
   for (int i = 0; i < count; ++i) {
     if (!points.empty() && choice(random) == 0) {
-      points.push_back(points[std::uniform_int_distribution<std::size_t>(
-          0, points.size() - 1)(random)]);
+      points.push_back(
+          points[std::uniform_int_distribution<std::size_t>(0, points.size() - 1)(random)]);
       continue;
     }
     const double centre = 10.0 * (choice(random) % 3);

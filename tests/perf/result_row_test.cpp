@@ -1,13 +1,13 @@
 // A result row must keep the behaviour of an ordered map from column name to text under
 // any sequence of writes: iteration by name, replacement by set, first value kept by
 // setIfAbsent, and the empty text for a missing column.
-#include "storage/ResultRow.h"
-
 #include <gtest/gtest.h>
 
 #include <map>
 #include <random>
 #include <string>
+
+#include "storage/ResultRow.h"
 
 namespace {
 
@@ -15,8 +15,9 @@ using Quorvan::Stowfleet::UsageReporting::FieldValue;
 using Quorvan::Stowfleet::UsageReporting::ResultRow;
 
 TEST(ResultRow, BehavesLikeAnOrderedMapOfColumnTexts) {
-  const std::string names[] = {"", "A", "AB", "B", "DEDUP_RATE", "IMAGE_SIZE", "a",
-                               "USER_IDENTIFIED_CLUSTER", "COUNT(*)", "\xff"};
+  const std::string names[] = {"",           "A",          "AB", "B",
+                               "DEDUP_RATE", "IMAGE_SIZE", "a",  "USER_IDENTIFIED_CLUSTER",
+                               "COUNT(*)",   "\xff"};
   std::mt19937 random(99);
   std::uniform_int_distribution<int> pick(0, 9);
   for (int trial = 0; trial < 200; ++trial) {

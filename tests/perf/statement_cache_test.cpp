@@ -1,13 +1,12 @@
 // A cached statement must behave like a freshly prepared one on every use: from its first
 // row, without the bindings of an earlier use, and holding no read once a use is over.
-#include "storage/StatementCache.h"
-
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
 #include "storage/SQLiteDatabase.h"
 #include "storage/Schema.h"
+#include "storage/StatementCache.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
