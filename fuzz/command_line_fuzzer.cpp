@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::string& token : tokens) argv.push_back(token.data());
   argv.push_back(nullptr);
   try {
-    const sfad::OptionMap options = sfad::parseOptions(static_cast<int>(tokens.size()), argv.data());
+    const sfad::OptionMap options =
+        sfad::parseOptions(static_cast<int>(tokens.size()), argv.data());
     requireAcceptedRequest(sfad::ActionArguments(options));
   } catch (const sfad::detection_cli_exception& error) {
     sfad::fuzz::requireErrorObject(error, sfad::kInvalidParameters);

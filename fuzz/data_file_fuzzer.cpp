@@ -14,8 +14,8 @@ namespace {
 
 using Quorvan::Stowfleet::UsageReporting::kDatabaseOpenFlags;
 using Quorvan::Stowfleet::UsageReporting::QueryResult;
-using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 
 // One database for the whole fuzzing session; emptied after every stored input.
 SQLiteDatabase& memoryDatabase() {

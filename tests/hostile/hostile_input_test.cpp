@@ -1,6 +1,7 @@
 // Hostile input end to end: damaged or unexpected database, data, ids and configuration
 // files each give their exact error object and exit code, never a crash, and leave the
 // database as it was; text that looks like SQL is stored as plain data.
+#include <gtest/gtest.h>
 #include <jansson.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,8 +14,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "config/DetectionSettings.h"
 #include "tests/support/DatabaseDump.h"
@@ -53,9 +52,11 @@ struct Sandbox {
 
   // Replaces {dir}, {db}, {data}, {ids} and {config} by the sandbox paths.
   std::string expand(std::string text) const {
-    const std::pair<const char*, const std::string*> names[] = {
-        {"{dir}", &dir.path()}, {"{db}", &database}, {"{data}", &data},
-        {"{ids}", &ids},        {"{config}", &config}};
+    const std::pair<const char*, const std::string*> names[] = {{"{dir}", &dir.path()},
+                                                                {"{db}", &database},
+                                                                {"{data}", &data},
+                                                                {"{ids}", &ids},
+                                                                {"{config}", &config}};
     for (const auto& [name, value] : names) {
       for (std::size_t at; (at = text.find(name)) != std::string::npos;) {
         text.replace(at, std::string(name).size(), *value);
@@ -124,14 +125,13 @@ struct HostileCase {
 
 void PrintTo(const HostileCase& hostile, std::ostream* out) { *out << hostile.name; }
 
-const Arguments kInsert = {"-post", "-action", "insert_data", "-database", "{db}",
-                           "-data_file", "{data}"};
-const Arguments kDetect = {"-post",      "-action", "detect",        "-database", "{db}",
+const Arguments kInsert = {"-post", "-action",    "insert_data", "-database",
+                           "{db}",  "-data_file", "{data}"};
+const Arguments kDetect = {"-post",      "-action", "detect",       "-database", "{db}",
                            "-data_file", "{data}",  "-config_file", "{config}"};
-const Arguments kFeedbackFromFile = {"-post", "-action",      "userfeedback", "-database", "{db}",
-                                     "-feedback", "1", "-anomaly_ids", "{ids}"};
-const Arguments kQueryJobs = {"-get", "-action", "anomalies", "-database", "{db}", "-job_ids",
-                              "7"};
+const Arguments kFeedbackFromFile = {"-post",     "-action", "userfeedback", "-database", "{db}",
+                                     "-feedback", "1",       "-anomaly_ids", "{ids}"};
+const Arguments kQueryJobs = {"-get", "-action", "anomalies", "-database", "{db}", "-job_ids", "7"};
 
 Arguments concat(Arguments arguments, const Arguments& more) {
   arguments.insert(arguments.end(), more.begin(), more.end());
@@ -159,8 +159,10 @@ const std::vector<HostileCase>& hostileCases() {
       // Database files.
       {"random bytes as database: insert", randomDatabase, kInsert, 2,
        "BEGIN TRANSACTION execution failed.. Return code : 26. file is not a database"},
-      {"random bytes as database: initialize", randomDatabase,
-       {"-post", "-action", "initialize_detection", "-database", "{db}"}, 2,
+      {"random bytes as database: initialize",
+       randomDatabase,
+       {"-post", "-action", "initialize_detection", "-database", "{db}"},
+       2,
        "Failed to generate schema.Failed to create database.Query execution failed for  "
        "PRAGMA journal_mode=WAL;. Return code : 26. file is not a database"},
       {"random bytes as database: query", randomDatabase, kQueryJobs, 2,
@@ -173,38 +175,44 @@ const std::vector<HostileCase>& hostileCases() {
        "BEGIN TRANSACTION execution failed.. Return code : 26. file is not a database"},
       {"folder as database", directoryDatabase, kInsert, 2,
        "Could not open database {db}. Return code : 14. "},
-      {"folder as database: status", directoryDatabase,
-       {"-get", "-action", "status", "-database", "{db}"}, 2,
+      {"folder as database: status",
+       directoryDatabase,
+       {"-get", "-action", "status", "-database", "{db}"},
+       2,
        "Could not open database {db}. Return code : 14. "},
       {"read-only database: insert", readOnlyDatabase, kInsert, 2, kReadOnly, true},
-      {"read-only database: feedback", readOnlyDatabase,
+      {"read-only database: feedback",
+       readOnlyDatabase,
        {"-post", "-action", "userfeedback", "-database", "{db}", "-feedback", "1", "-anomaly_id",
         "7_1"},
-       2, "Failed to insert user feedback. sqlite query execution failed.. Return code : 8",
+       2,
+       "Failed to insert user feedback. sqlite query execution failed.. Return code : 8",
        true},
-      {"read-only database: purge", readOnlyDatabase,
+      {"read-only database: purge",
+       readOnlyDatabase,
        {"-post", "-action", "purge_database", "-database", "{db}", "-purge_interval_in_months",
         "1"},
-       2, "Failed to purge database. sqlite query execution failed.. Return code : 8", true},
+       2,
+       "Failed to purge database. sqlite query execution failed.. Return code : 8",
+       true},
       // Data files.
       {"empty data file", [](Sandbox& box) { writeData(box, ""); }, kInsert, 1, kLoadFailure},
-      {"binary data file", [](Sandbox& box) { writeData(box, randomBytes(4096, 11)); }, kInsert,
-       1, kLoadFailure},
+      {"binary data file", [](Sandbox& box) { writeData(box, randomBytes(4096, 11)); }, kInsert, 1,
+       kLoadFailure},
       {"folder as data file",
        [](Sandbox& box) {
          box.data = box.dir.file("folder.json");
          std::filesystem::create_directory(box.data);
        },
-       kInsert, 1,
-       kLoadFailure},
+       kInsert, 1, kLoadFailure},
       {"missing data file", [](Sandbox& box) { box.data = box.dir.file("missing.json"); }, kDetect,
        1, kLoadFailure},
       {"data file nested beyond the parser's depth",
-       [](Sandbox& box) { writeData(box, "{\"data\": " + nestedArrays(100000) + "}"); }, kInsert,
-       1, kLoadFailure},
+       [](Sandbox& box) { writeData(box, "{\"data\": " + nestedArrays(100000) + "}"); }, kInsert, 1,
+       kLoadFailure},
       {"data file nested within the parser's depth",
-       [](Sandbox& box) { writeData(box, "{\"data\": [" + nestedArrays(1000) + "]}"); }, kInsert,
-       1, "Invalid json input. Missing field under data section - client"},
+       [](Sandbox& box) { writeData(box, "{\"data\": [" + nestedArrays(1000) + "]}"); }, kInsert, 1,
+       "Invalid json input. Missing field under data section - client"},
       {"data file with a string that is not UTF-8",
        [](Sandbox& box) {
          std::string text = kDataFile;
@@ -237,8 +245,9 @@ const std::vector<HostileCase>& hostileCases() {
       // Anomaly-ids files.
       {"ids file that is not JSON", [](Sandbox& box) { writeIds(box, randomBytes(512, 3)); },
        kFeedbackFromFile, 1, "Invalid json in file {ids}"},
-      {"ids member that is a string", [](Sandbox& box) { writeIds(box, R"({"anomaly_ids": "7_1"})"); },
-       kFeedbackFromFile, 1, "Invalid json format received for anomaly ids"},
+      {"ids member that is a string",
+       [](Sandbox& box) { writeIds(box, R"({"anomaly_ids": "7_1"})"); }, kFeedbackFromFile, 1,
+       "Invalid json format received for anomaly ids"},
       {"ids member holding an object",
        [](Sandbox& box) { writeIds(box, R"({"anomaly_ids": ["7_1", {"id": "8_1"}]})"); },
        kFeedbackFromFile, 1, "Invalid json format received for anomaly ids"},
@@ -296,9 +305,8 @@ TEST_P(HostileInputTest, ReportsItsErrorAndLeavesTheDatabaseUnchanged) {
                     "read-only for the tool";
   }
   Sandbox box;
-  ASSERT_EQ(runTool({"-post", "-action", "initialize_detection", "-database", box.database})
-                .exitCode,
-            0);
+  ASSERT_EQ(
+      runTool({"-post", "-action", "initialize_detection", "-database", box.database}).exitCode, 0);
   writeData(box, kDataFile);
   writeFile(box.config, "");
   ASSERT_EQ(runTool({"-post", "-action", "detect", "-database", box.database, "-data_file",
@@ -331,8 +339,7 @@ std::string caseName(const ::testing::TestParamInfo<HostileCase>& info) {
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HostileInputTest, ::testing::ValuesIn(hostileCases()),
-                         caseName);
+INSTANTIATE_TEST_SUITE_P(Cases, HostileInputTest, ::testing::ValuesIn(hostileCases()), caseName);
 
 // A configuration file of random bytes reads exactly as the built-in defaults.
 TEST(HostileConfigurationTest, RandomBytesGiveTheDefaults) {
@@ -364,7 +371,7 @@ std::string jsonText(json_t* value) {
   return text.get();
 }
 
-const char* const kGroupKeys[] = {"client",        "policy",   "policy_type",
+const char* const kGroupKeys[] = {"client",        "policy",        "policy_type",
                                   "schedule_type", "schedule_name", "destination_storage",
                                   "asset_id",      "app_type"};
 
@@ -375,7 +382,8 @@ std::string hostileText(const std::string& tag) {
 // One group whose every string (and the job id) is hostile text.
 std::string hostileDataFile(const char* operation) {
   json_t* group = json_object();
-  for (const char* key : kGroupKeys) json_object_set_new(group, key, json_string(hostileText(key).c_str()));
+  for (const char* key : kGroupKeys)
+    json_object_set_new(group, key, json_string(hostileText(key).c_str()));
   json_object_set_new(group, "data_points",
                       json_pack("[[s, i]]", hostileText("job").c_str(), 1700000000));
   return jsonText(json_pack("{s:s, s:s, s:[o]}", "operation", operation, "data_points_fields",
@@ -398,23 +406,21 @@ TEST(HostileTextTest, SqlTextInEveryStringFieldIsStoredVerbatim) {
   expected.push_back(hostileText("client") + "_1700000000");
   expected.push_back("data_" + hostileText("job") + "_" + expected.back());
 
-  for (const auto& [operation, table] : {std::pair{"TRAINING_DATA", "HIST_DATA"},
-                                         std::pair{"DETECTION_DATA", "DATA_TO_PROCESS"}}) {
+  for (const auto& [operation, table] :
+       {std::pair{"TRAINING_DATA", "HIST_DATA"}, std::pair{"DETECTION_DATA", "DATA_TO_PROCESS"}}) {
     writeFile(dir.file("data.json"), hostileDataFile(operation));
     const ToolResult stored = runTool({"-post", "-action", "insert_data", "-database", database,
                                        "-data_file", dir.file("data.json")});
     ASSERT_EQ(stored.exitCode, 0) << stored.err;
-    EXPECT_EQ(queryRows(database, "SELECT " + columns + " FROM " + table),
-              TextRows{expected})
+    EXPECT_EQ(queryRows(database, "SELECT " + columns + " FROM " + table), TextRows{expected})
         << table;
   }
 
   // Matching by hostile text finds nothing, and a hostile id is stored as it is.
   executeSql(database,
              "INSERT INTO ANOMALY_DATA VALUES ('7_1700000000', '{}', 0, 'k', 'c1', 1000)");
-  const ToolResult query =
-      runTool({"-get", "-action", "anomalies", "-database", database, "-job_ids",
-               "7' OR '1'='1,7) OR (1=1"});
+  const ToolResult query = runTool({"-get", "-action", "anomalies", "-database", database,
+                                    "-job_ids", "7' OR '1'='1,7) OR (1=1"});
   EXPECT_EQ(query.exitCode, 0) << query.err;
   EXPECT_EQ(query.out, "[]");
   const ToolResult byClient =

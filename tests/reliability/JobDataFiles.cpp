@@ -17,15 +17,14 @@ std::string pointOf(const GeneratedJob& job) {
   const double files = (1000 + 10 * wobble(job.jobId)) * job.scale;
   const double size = (500000 + 2000 * wobble(job.jobId)) * job.scale;
   std::ostringstream point;
-  point << "[\"" << job.jobId << "\", " << job.backupTime << ", " << size << ", " << files
-        << ", " << size * 0.9 << ", " << 600 + 5 * wobble(job.jobId) << ", "
+  point << "[\"" << job.jobId << "\", " << job.backupTime << ", " << size << ", " << files << ", "
+        << size * 0.9 << ", " << 600 + 5 * wobble(job.jobId) << ", "
         << 5.0 + 0.1 * wobble(job.jobId) << ", 0]";
   return point.str();
 }
 
 std::string groupOf(int group, const std::string& points) {
-  return "{\"client\": \"" + clientOf(group) + "\", \"policy\": \"policy-" +
-         std::to_string(group) +
+  return "{\"client\": \"" + clientOf(group) + "\", \"policy\": \"policy-" + std::to_string(group) +
          "\", \"policy_type\": \"Standard\", \"schedule_type\": \"0\", "
          "\"schedule_name\": \"daily\", \"destination_storage\": \"pool-" +
          std::to_string(group) + "\", \"data_points\": [" + points + "]}";

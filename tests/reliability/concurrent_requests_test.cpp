@@ -1,6 +1,7 @@
 // Eight processes issue mixed requests against one database at the same time. No busy
 // error may reach a caller, no request may wait without bound, every job record ends in
 // exactly one table, and every stored anomaly is handed out by exactly one detect.
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,8 +13,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/reliability/JobDataFiles.h"
 #include "tests/reliability/ReliabilityChecks.h"
@@ -84,22 +83,33 @@ class Lane {
       if (kind != "detect") {
         return {"-post", "-action", "insert_data", "-database", database_, "-data_file", data};
       }
-      return {"-post",       "-action", "detect",      "-database",
-              database_,     "-data_file", data,       "-config_file",
-              config_,       "-output_file", file(request, ".out")};
+      return {"-post",
+              "-action",
+              "detect",
+              "-database",
+              database_,
+              "-data_file",
+              data,
+              "-config_file",
+              config_,
+              "-output_file",
+              file(request, ".out")};
     }
     if (kind == "feedback") {
-      return {"-post", "-action", "userfeedback", "-database", database_, "-feedback", "1",
-              "-client", "client-" + std::to_string(random_() % kGroups), "-start_time", "0",
-              "-end_time", "2147483647"};
+      return {"-post",       "-action", "userfeedback",
+              "-database",   database_, "-feedback",
+              "1",           "-client", "client-" + std::to_string(random_() % kGroups),
+              "-start_time", "0",       "-end_time",
+              "2147483647"};
     }
     if (kind == "anomalies") {
-      return {"-get", "-action", "anomalies", "-database", database_, "-min_backup_time", "0",
-              "-max_backup_time", "2147483647"};
+      return {"-get", "-action",          "anomalies", "-database", database_, "-min_backup_time",
+              "0",    "-max_backup_time", "2147483647"};
     }
     if (kind == "purge") {
-      return {"-post", "-action", "purge_database", "-database", database_,
-              "-purge_interval_in_months", "1000"};
+      return {"-post",     "-action", "purge_database",
+              "-database", database_, "-purge_interval_in_months",
+              "1000"};
     }
     return {"-get", "-action", "status", "-database", database_};
   }
@@ -117,9 +127,8 @@ class Lane {
     report_.flush();
   }
 
-  const std::vector<std::string> kinds_ = {"history",   "queue",    "detect", "detect",
-                                           "detect",    "feedback", "anomalies", "purge",
-                                           "status"};
+  const std::vector<std::string> kinds_ = {"history",  "queue",     "detect", "detect", "detect",
+                                           "feedback", "anomalies", "purge",  "status"};
   const TempDir& dir_;
   const std::string database_;
   const std::string config_;

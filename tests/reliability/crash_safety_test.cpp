@@ -1,6 +1,8 @@
 // Requests killed with SIGKILL at seeded random moments: a data file is stored whole or
 // not at all, a detection run leaves every record in exactly one disposition and no
 // anomaly without its held record, the file stays sound and the next requests succeed.
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -8,8 +10,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/reliability/JobDataFiles.h"
 #include "tests/reliability/KilledRequest.h"
@@ -27,7 +27,8 @@ constexpr int kNewestHistoryTime = 1765000000;
 // Seeded, so that a failure can be replayed with the same moments.
 class KillMoments {
  public:
-  KillMoments(unsigned seed, int maxMilliseconds) : random_(seed), moments_(0, maxMilliseconds * 1000) {}
+  KillMoments(unsigned seed, int maxMilliseconds)
+      : random_(seed), moments_(0, maxMilliseconds * 1000) {}
   std::chrono::microseconds next() { return std::chrono::microseconds(moments_(random_)); }
 
  private:
@@ -83,10 +84,9 @@ TEST(CrashSafetyTest, KilledInsertStoresAllOrNoneOfTheFile) {
   for (int round = 0; round < kKills; ++round) {
     const std::string database = dir.file("round-" + std::to_string(round) + ".db");
     initialise(database);
-    const KillOutcome outcome =
-        runToolKilledAfter({"-post", "-action", "insert_data", "-database", database,
-                            "-data_file", dataFile},
-                           moments.next(), dir.file("err.txt"));
+    const KillOutcome outcome = runToolKilledAfter(
+        {"-post", "-action", "insert_data", "-database", database, "-data_file", dataFile},
+        moments.next(), dir.file("err.txt"));
     if (outcome.killed) {
       ++killed;
     } else {
@@ -112,8 +112,8 @@ std::vector<GeneratedJob> detectionJobs(int round, int count) {
   std::vector<GeneratedJob> jobs;
   const double scales[] = {1.0, 40.0, 1.0, 0.02};
   for (int k = 0; k < count; ++k) {
-    jobs.push_back({k % 20, 5000000LL + 1000LL * round + k,
-                    kNewestHistoryTime + 3600 * round + k, scales[k % 4]});
+    jobs.push_back({k % 20, 5000000LL + 1000LL * round + k, kNewestHistoryTime + 3600 * round + k,
+                    scales[k % 4]});
   }
   return jobs;
 }
@@ -135,10 +135,10 @@ TEST(CrashSafetyTest, KilledDetectLeavesEveryRecordInOneDisposition) {
     const std::vector<GeneratedJob> jobs = detectionJobs(round, 60);
     const std::string dataFile = dir.file("queue.json");
     writeFile(dataFile, jobDataFile("DETECTION_DATA", jobs));
-    const KillOutcome outcome = runToolKilledAfter(
-        {"-post", "-action", "detect", "-database", database, "-data_file", dataFile,
-         "-config_file", config, "-output_file", dir.file("out.json")},
-        moments.next(), dir.file("err.txt"));
+    const KillOutcome outcome =
+        runToolKilledAfter({"-post", "-action", "detect", "-database", database, "-data_file",
+                            dataFile, "-config_file", config, "-output_file", dir.file("out.json")},
+                           moments.next(), dir.file("err.txt"));
     if (outcome.killed) {
       ++killed;
     } else {
@@ -154,8 +154,9 @@ TEST(CrashSafetyTest, KilledDetectLeavesEveryRecordInOneDisposition) {
     std::map<std::string, int> expected;
     for (const GeneratedJob& job : sent) expected[uniqueKeyOf(job)] = 1;
     EXPECT_EQ(counts, expected) << "round " << round;
-    EXPECT_EQ(queryValue(database, "SELECT COUNT(*) FROM DATA_TO_PROCESS WHERE "
-                                   "PROCESSED_STATUS NOT IN (0, 1)"),
+    EXPECT_EQ(queryValue(database,
+                         "SELECT COUNT(*) FROM DATA_TO_PROCESS WHERE "
+                         "PROCESSED_STATUS NOT IN (0, 1)"),
               "0");
     EXPECT_EQ(anomaliesWithoutHeldJob(database), std::vector<std::string>{}) << "round " << round;
     expectNextRequestsSucceed(database, round);

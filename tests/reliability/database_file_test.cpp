@@ -1,13 +1,12 @@
 // The database file on disk: whatever file-creation mask the caller has, it is created
 // with mode 0644, and no request leaves anything beside it but SQLite's -wal and -shm.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/reliability/JobDataFiles.h"
 #include "tests/support/TestFiles.h"
@@ -58,8 +57,9 @@ TEST(DatabaseFileTest, CreatedWithMode0644AndNothingBesideIt) {
     const std::string database = folder.file("detection.db");
     writeFile(inputs.file("history.json"),
               jobDataFile("TRAINING_DATA", historyJobs(1, 35, 1765000000, 1)));
-    writeFile(inputs.file("queue.json"),
-              jobDataFile("DETECTION_DATA", {{0, 900, 1765000100, 40.0}, {0, 901, 1765000200, 1.0}}));
+    writeFile(
+        inputs.file("queue.json"),
+        jobDataFile("DETECTION_DATA", {{0, 900, 1765000100, 40.0}, {0, 901, 1765000200, 1.0}}));
     writeFile(inputs.file("detection.ini"), "");
     const std::vector<std::vector<std::string>> requests = {
         {"-get", "-action", "status", "-database", database},
@@ -70,10 +70,10 @@ TEST(DatabaseFileTest, CreatedWithMode0644AndNothingBesideIt) {
          inputs.file("queue.json"), "-config_file", inputs.file("detection.ini"), "-output_file",
          inputs.file("out.json")},
         {"-get", "-action", "anomalies", "-database", database, "-job_ids", "900"},
-        {"-post", "-action", "userfeedback", "-database", database, "-feedback", "1",
-         "-anomaly_id", "900_1765000100"},
-        {"-post", "-action", "purge_database", "-database", database,
-         "-purge_interval_in_months", "1000"},
+        {"-post", "-action", "userfeedback", "-database", database, "-feedback", "1", "-anomaly_id",
+         "900_1765000100"},
+        {"-post", "-action", "purge_database", "-database", database, "-purge_interval_in_months",
+         "1000"},
     };
     const CallerMask mask(callerMask);
     for (const auto& request : requests) {
