@@ -28,7 +28,7 @@ for target in data_file config_file anomaly_ids command_line; do
   echo "-- $target: ${fuzz_seconds}s"
   # New inputs go to the scratch folder first; the seed folder is only read.
   if ! build-fuzz/fuzz/"${target}"_fuzzer -max_total_time="$fuzz_seconds" -timeout=25 \
-       -rss_limit_mb=2048 -print_final_stats=1 \
+       -rss_limit_mb=2048 -print_final_stats=1 -dict="fuzz/dictionaries/$target.dict" \
        -artifact_prefix="$scratch/$target/findings/" \
        "$scratch/$target/corpus" "fuzz/corpus/$target" 2>"$scratch/$target/log"; then
     tail -n 60 "$scratch/$target/log" >&2
