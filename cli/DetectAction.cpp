@@ -4,6 +4,8 @@
 // anomalies is one immediate transaction, committed only once the array was
 // written completely, so that each anomaly is handed out exactly once, also
 // across concurrent requests.
+#include <sys/stat.h>
+
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -98,8 +100,26 @@ std::string anomalyArray(const QueryResult& anomalies) {
   return array + "]";
 }
 
-// Raises code 4 when the array could not be written completely.
-void writeAnomalyArray(const ActionArguments& arguments, const std::string& array) {
+// True when the path names the database file or one of SQLite's companions of it
+// (the same file, by device and inode): truncating it for the array would destroy
+// the database. A path that does not exist yet cannot be one of them.
+bool namesDatabaseFile(const std::string& path, const std::string& databasePath) {
+  struct stat output {};
+  if (stat(path.c_str(), &output) != 0) return false;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    struct stat file {};
+    if (stat((databasePath + suffix).c_str(), &file) == 0 && file.st_dev == output.st_dev &&
+        file.st_ino == output.st_ino) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Raises code 4 when the array could not be written completely, or when the output
+// file is the database itself.
+void writeAnomalyArray(const ActionArguments& arguments, const std::string& array,
+                       const std::string& databasePath) {
   if (!arguments.has("-output_file")) {
     std::cout << array << std::flush;
     if (!std::cout) {
@@ -109,6 +129,10 @@ void writeAnomalyArray(const ActionArguments& arguments, const std::string& arra
     return;
   }
   const std::string& path = arguments.value("-output_file");
+  if (namesDatabaseFile(path, databasePath)) {
+    throw detection_cli_exception(kDetectionError,
+                                  "Failed to write anomalies to output file " + path);
+  }
   std::ofstream file(path, std::ios::out | std::ios::trunc);
   file << array;
   file.close();
@@ -125,7 +149,7 @@ void handOutAnomalies(const ActionArguments& arguments, SQLiteDatabase& database
   const QueryResult anomalies = readAnomaliesToHandOut(database, handOut);
   const std::string array = anomalyArray(anomalies);
   markHandedOut(database);
-  writeAnomalyArray(arguments, array);
+  writeAnomalyArray(arguments, array, database.path());
   commitHandOut(handOut);
 }
 
