@@ -148,6 +148,11 @@ void directoryDatabase(Sandbox& box) {
   box.database = box.dir.file("folder.db");
   std::filesystem::create_directory(box.database);
 }
+// An anomaly not yet handed out: a failed hand-out must leave it waiting.
+void waitingAnomaly(Sandbox& box) {
+  executeSql(box.database,
+             "INSERT INTO ANOMALY_DATA VALUES ('9_1', '{}', 0, 'data_9_c1_1', 'c1', 1)");
+}
 void readOnlyDatabase(Sandbox& box) {
   std::filesystem::permissions(box.database, std::filesystem::perms::owner_read |
                                                  std::filesystem::perms::group_read |
@@ -259,12 +264,16 @@ const std::vector<HostileCase>& hostileCases() {
       // Output files: an array that cannot be written is not handed out.
       {"folder as output file",
        [](Sandbox& box) {
-         executeSql(box.database,
-                    "INSERT INTO ANOMALY_DATA VALUES ('9_1', '{}', 0, 'data_9_c1_1', 'c1', 1)");
+         waitingAnomaly(box);
          std::filesystem::create_directory(box.dir.file("out"));
        },
        concat(kDetect, {"-output_file", "{dir}/out"}), 4,
        "Failed to write anomalies to output file {dir}/out"},
+      {"database as output file", waitingAnomaly, concat(kDetect, {"-output_file", "{db}"}), 4,
+       "Failed to write anomalies to output file {db}"},
+      {"write-ahead log as output file", waitingAnomaly,
+       concat(kDetect, {"-output_file", "{db}-wal"}), 4,
+       "Failed to write anomalies to output file {db}-wal"},
       // Configuration files: unreadable ones mean the defaults.
       {"configuration of random bytes",
        [](Sandbox& box) {
