@@ -4,8 +4,6 @@
 // anomalies is one immediate transaction, committed only once the array was
 // written completely, so that each anomaly is handed out exactly once, also
 // across concurrent requests.
-#include <sys/stat.h>
-
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -18,6 +16,7 @@
 #include "detection/DetectionRun.h"
 #include "detection/LogFile.h"
 #include "intake/DataFile.h"
+#include "storage/DatabaseFiles.h"
 #include "storage/Statement.h"
 #include "storage/Transaction.h"
 
@@ -25,6 +24,7 @@ namespace sfad {
 
 namespace {
 
+using Quorvan::Stowfleet::UsageReporting::namesDatabaseFile;
 using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
 using Quorvan::Stowfleet::UsageReporting::Statement;
 using Quorvan::Stowfleet::UsageReporting::Transaction;
@@ -100,22 +100,6 @@ std::string anomalyArray(const QueryResult& anomalies) {
   return array + "]";
 }
 
-// True when the path names the database file or one of SQLite's companions of it
-// (the same file, by device and inode): truncating it for the array would destroy
-// the database. A path that does not exist yet cannot be one of them.
-bool namesDatabaseFile(const std::string& path, const std::string& databasePath) {
-  struct stat output {};
-  if (stat(path.c_str(), &output) != 0) return false;
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-    struct stat file {};
-    if (stat((databasePath + suffix).c_str(), &file) == 0 && file.st_dev == output.st_dev &&
-        file.st_ino == output.st_ino) {
-      return true;
-    }
-  }
-  return false;
-}
-
 // Raises code 4 when the array could not be written completely, or when the output
 // file is the database itself.
 void writeAnomalyArray(const ActionArguments& arguments, const std::string& array,
@@ -160,8 +144,10 @@ void detectAction(const ActionArguments& arguments, SQLiteDatabase& database) {
   const std::string configFile = arguments.value("-config_file");
   parseAndStore(dataFile, database);
   {
-    // The engine's messages of this run go to the configured log file, if any.
-    ScopedLogFile log(readLogFilePath(configFile));
+    // The engine's messages of this run go to the configured log file, if any; never
+    // into the database's own files.
+    const std::string logPath = readLogFilePath(configFile);
+    ScopedLogFile log(namesDatabaseFile(logPath, database.path()) ? std::string() : logPath);
     detectPendingJobs(configFile, database);
   }
   handOutAnomalies(arguments, database);

@@ -84,5 +84,16 @@ TEST_F(DetectLogFileTest, UnwritableLogFileDoesNotChangeTheOutcome) {
   EXPECT_NE(result.out.find("\"anomalyId\": \"77_"), std::string::npos);
 }
 
+TEST_F(DetectLogFileTest, LogFileNamingTheDatabaseIsNotWrittenInto) {
+  // Appending log lines to the database or its write-ahead log would corrupt it.
+  for (const std::string& target : {work.database(), work.database() + "-wal"}) {
+    work.writeConfig("[META_DATA]\nLOG_FILE=" + target + "\n");
+    const ToolResult result = work.detect(jobs);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(queryValue(work.database(), "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(readFile(target).find("dbscan_detection"), std::string::npos) << target;
+  }
+}
+
 }  // namespace
 }  // namespace sfad::test
