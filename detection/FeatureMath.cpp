@@ -19,12 +19,17 @@ std::vector<double> column(const FeatureMatrix& matrix, size_t c) {
   return values;
 }
 
+// The square as one rounded multiplication: the correctly rounded value of the power
+// function with exponent 2, whatever the optimisation level (a call of the library's
+// pow is not guaranteed to round the same way).
+double square(double value) { return value * value; }
+
 }  // namespace
 
 double euclideanDistance(const FeatureVector& a, const FeatureVector& b) {
   if (a.size() != b.size()) throw std::runtime_error(kDimensionMismatch);
   double sum = 0.0;
-  for (size_t i = 0; i < a.size(); ++i) sum += std::pow(a[i] - b[i], 2);
+  for (size_t i = 0; i < a.size(); ++i) sum += square(a[i] - b[i]);
   return std::sqrt(sum);
 }
 
@@ -38,7 +43,7 @@ double mean(const std::vector<double>& values) {
 double standardDeviation(const std::vector<double>& values, double mean) {
   if (values.empty()) return 0.0;
   double sum = 0.0;
-  for (double value : values) sum += std::pow(value - mean, 2);
+  for (double value : values) sum += square(value - mean);
   return std::sqrt(sum / static_cast<double>(values.size()));
 }
 

@@ -196,7 +196,10 @@ ReferenceRun referenceDbscan(const FeatureMatrix& rows, double eps, int minPts, 
   for (int p = 0; p < n; ++p) {
     for (int q = 0; q < n; ++q) {
       double sum = 0.0;
-      for (size_t c = 0; c < rows[p].size(); ++c) sum += std::pow(rows[p][c] - rows[q][c], 2);
+      for (size_t c = 0; c < rows[p].size(); ++c) {
+        const double difference = rows[p][c] - rows[q][c];
+        sum += difference * difference;
+      }
       result.distances[p][q] = std::sqrt(sum);
     }
   }
