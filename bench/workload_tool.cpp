@@ -7,6 +7,8 @@
 //                      [--groups N] [--stream-groups N] [--seed N]
 // With --dir the generated history database is kept in DIR and reused by later runs with
 // the same workload; the outputs and database of each run stay in DIR/<label>/.
+// --stream-groups 0 gives the plain large request: 1,000 groups with a year of daily
+// history and 10 new jobs per group.
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
