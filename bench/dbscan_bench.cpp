@@ -54,7 +54,7 @@ void BM_Cluster(benchmark::State& state) {
   dataset.rows = randomJobs(static_cast<int>(state.range(0)));
   sfad::normalizeFeatures(dataset.rows);
   dataset.pointCount = static_cast<int>(dataset.rows.size());
-  const int mode = static_cast<int>(state.range(1));
+  const auto mode = static_cast<sfad::DbscanRunMode>(state.range(1));
   int noise = 0;
   for (auto _ : state) {
     sfad::DbscanClusterer clusterer(kDefaultRadius, kMinPts, mode);

@@ -4,8 +4,9 @@
 
 #include <ace/Configuration_Import_Export.h>
 
-#include <cctype>
 #include <sstream>
+
+#include "config/LowerCase.h"
 
 namespace sfad {
 namespace {
@@ -29,23 +30,19 @@ const std::map<std::string, std::string>& builtInDefaults() {
 
 constexpr size_t kHeapMapSize = 16;
 
-std::string toLower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // Items are the texts between commas, untrimmed; a trailing comma adds no empty item.
 void insertItems(const std::string& value, std::set<std::string>& items) {
-  std::istringstream stream(toLower(value));
+  std::istringstream stream(lowerCase(value));
   std::string item;
   while (std::getline(stream, item, ',')) items.insert(item);
 }
 
 }  // namespace
 
-ConfigReader::ConfigReader(const std::string& path, int loadDefaults)
+ConfigReader::ConfigReader(const std::string& path, Defaults defaults)
     : path_(path),
-      defaults_(loadDefaults == 1 ? builtInDefaults() : std::map<std::string, std::string>()) {
+      defaults_(defaults == Defaults::kBuiltIn ? builtInDefaults()
+                                               : std::map<std::string, std::string>()) {
   heap_.open(kHeapMapSize);
   ACE_Ini_ImpExp importer(heap_);
   importResult_ = importer.import_config(ACE_TEXT_CHAR_TO_TCHAR(path_.c_str()));
@@ -83,7 +80,7 @@ void ConfigReader::readSection(const std::string& section,
     if (!readString(key, name.c_str(), value)) return;
     std::set<std::string> items;
     insertItems(value, items);
-    entries[toLower(ACE_TEXT_ALWAYS_CHAR(name.c_str()))] = items;
+    entries[lowerCase(ACE_TEXT_ALWAYS_CHAR(name.c_str()))] = items;
   }
 }
 

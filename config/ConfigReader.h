@@ -11,9 +11,12 @@ namespace sfad {
 
 class ConfigReader {
  public:
+  // Whether a single value missing from the file reads as its built-in default or as "".
+  enum class Defaults { kNone, kBuiltIn };
+
   // Imports the file at once; a missing or unreadable file leaves nothing imported, which
-  // every read then answers with its default. loadDefaults 1 fills the defaults table.
-  ConfigReader(const std::string& path, int loadDefaults);
+  // every read then answers with its default.
+  ConfigReader(const std::string& path, Defaults defaults);
 
   ConfigReader(const ConfigReader&) = delete;
   ConfigReader& operator=(const ConfigReader&) = delete;

@@ -19,7 +19,7 @@ int positiveOr(int value, int fallback) { return value <= 0 ? fallback : value; 
 }  // namespace
 
 DetectionSettings readDetectionSettings(const std::string& configPath) {
-  ConfigReader reader(configPath, 1);
+  ConfigReader reader(configPath, ConfigReader::Defaults::kBuiltIn);
   DetectionSettings settings;
   reader.readSection("EXCLUDE_CLIENT_POLICY", settings.excludedClientPolicies);
   reader.readList("EXCLUDE_CLIENTS", "CLIENT_NAME", settings.excludedClients);

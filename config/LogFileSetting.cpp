@@ -6,7 +6,7 @@
 namespace sfad {
 
 std::string readLogFilePath(const std::string& configPath) {
-  ConfigReader reader(configPath, 1);
+  ConfigReader reader(configPath, ConfigReader::Defaults::kBuiltIn);
   return reader.readValue("META_DATA", "LOG_FILE");
 }
 

@@ -15,7 +15,8 @@ bool unclaimed(int label) { return label == UNVISITED || label == NOISE; }
 
 }  // namespace
 
-DbscanClusterer::DbscanClusterer(double eps, int minPts, int runMode, std::size_t cacheBudgetBytes)
+DbscanClusterer::DbscanClusterer(double eps, int minPts, DbscanRunMode runMode,
+                                 std::size_t cacheBudgetBytes)
     : eps_(eps), minPts_(minPts), runMode_(runMode), cacheBudgetBytes_(cacheBudgetBytes) {}
 
 void DbscanClusterer::run(const DbscanDataset& dataset, std::vector<int>& labels) {
@@ -24,7 +25,7 @@ void DbscanClusterer::run(const DbscanDataset& dataset, std::vector<int>& labels
     throw std::invalid_argument("The dataset has fewer rows than its point count.");
   }
   labels_.clear();
-  labels.resize(pointCount_, UNVISITED);
+  labels.assign(pointCount_, UNVISITED);
   expanded_.assign(pointCount_, false);
   distances_.reset(dataset.rows, pointCount_, cacheBudgetBytes_);
   int k = 0;

@@ -28,13 +28,13 @@ class DbscanClusterer {
  public:
   // cacheBudgetBytes bounds the distance store; past it distances are computed on every
   // request, with the same results.
-  DbscanClusterer(double eps, int minPts, int runMode,
+  DbscanClusterer(double eps, int minPts, DbscanRunMode runMode,
                   std::size_t cacheBudgetBytes = kDefaultDistanceCacheBudget);
 
-  // Clusters the dataset; labels is resized to pointCount (new entries 0) and receives
-  // one label per point. In STOP_WHEN_FIRST_CLUSTERED mode the run ends as soon as point 1
-  // is clustered, leaving labels() empty. Raises std::invalid_argument when pointCount
-  // exceeds the number of rows.
+  // Clusters the dataset; labels is refilled with pointCount entries of 0 (whatever it held
+  // before) and receives one label per point. In STOP_WHEN_FIRST_CLUSTERED mode the run ends as
+  // soon as point 1 is clustered, leaving labels() empty. Raises std::invalid_argument when
+  // pointCount exceeds the number of rows.
   void run(const DbscanDataset& dataset, std::vector<int>& labels);
 
   // Label and distance of the nearest clustered point to the point at a 0-based index:
@@ -46,7 +46,7 @@ class DbscanClusterer {
 
   double eps() const { return eps_; }
   int minPts() const { return minPts_; }
-  int runMode() const { return runMode_; }
+  DbscanRunMode runMode() const { return runMode_; }
   const std::vector<int>& labels() const { return labels_; }
 
  private:
@@ -59,7 +59,7 @@ class DbscanClusterer {
 
   const double eps_;
   const int minPts_;
-  const int runMode_;
+  const DbscanRunMode runMode_;
   const std::size_t cacheBudgetBytes_;
 
   int pointCount_ = 0;

@@ -113,7 +113,7 @@ TEST_F(ConfigFileTest, WholeSectionsMapLowerCasedNamesToTheirItems) {
 
 TEST_F(ConfigFileTest, ReaderAnswersValuesUnchangedAndFallsBackPerKey) {
   writeFile(path, "[ANOMALY_MODEL_SETTINGS]\nMIN_OBSERVATIONS_FOR_TRAINING=MiXeD, Case\n");
-  ConfigReader reader(path, 1);
+  ConfigReader reader(path, ConfigReader::Defaults::kBuiltIn);
   EXPECT_EQ(reader.readValue("ANOMALY_MODEL_SETTINGS", "MIN_OBSERVATIONS_FOR_TRAINING"),
             "MiXeD, Case");
   EXPECT_EQ(reader.readValue("ANOMALY_MODEL_SETTINGS", "MAX_OBSERVATIONS_FOR_TRAINING"), "3000");
@@ -122,13 +122,13 @@ TEST_F(ConfigFileTest, ReaderAnswersValuesUnchangedAndFallsBackPerKey) {
   // The defaults table is keyed exactly.
   EXPECT_EQ(reader.readValue("DATABASE_SETTINGS", "purge_data_interval_in_months"), "");
 
-  ConfigReader withoutDefaults(path, 0);
+  ConfigReader withoutDefaults(path, ConfigReader::Defaults::kNone);
   EXPECT_EQ(withoutDefaults.readValue("DATABASE_SETTINGS", "PURGE_DATA_INTERVAL_IN_MONTHS"), "");
 }
 
 TEST_F(ConfigFileTest, ListsAndSectionsAddToWhatTheCallerHas) {
   writeFile(path, "[S]\nA=x,y\n[T]\nB=z\n");
-  ConfigReader reader(path, 1);
+  ConfigReader reader(path, ConfigReader::Defaults::kBuiltIn);
   Items items{"kept"};
   reader.readList("S", "A", items);
   reader.readList("S", "MISSING", items);
@@ -143,7 +143,7 @@ TEST_F(ConfigFileTest, ListsAndSectionsAddToWhatTheCallerHas) {
 
 TEST_F(ConfigFileTest, MissingFileGivesTheDefaults) {
   for (const std::string& missing : {dir.file("absent.ini"), std::string(), dir.path()}) {
-    ConfigReader reader(missing, 1);
+    ConfigReader reader(missing, ConfigReader::Defaults::kBuiltIn);
     EXPECT_EQ(reader.importResult(), -1) << missing;
     Items items;
     reader.readList("EXCLUDE_CLIENTS", "CLIENT_NAME", items);

@@ -74,6 +74,15 @@ INSTANTIATE_TEST_SUITE_P(
                       // point of point 1's cluster); point 1 has two, so it is core.
                       LineCase{3, {1, 1, 1, -1, -1, -1}}, LineCase{4, {-1, -1, -1, -1, -1, -1}}));
 
+// A label vector reused from an earlier, longer run kept its old labels, which then read as
+// points already visited.
+TEST(DbscanLabels, ReusedVectorIsRefilled) {
+  DbscanClusterer clusterer(1.5, 2, FULL_RUN);
+  Labels labels(8, 7);
+  clusterer.run(datasetOf(line({0, 1, 2, 5, 6, 10})), labels);
+  EXPECT_EQ(labels, (Labels{1, 1, 1, 2, 2, -1}));
+}
+
 // Point 1 (2.0) is noise when first seen, lies within reach of both clusters, is claimed
 // by the first and never moved to the second.
 const FeatureMatrix kSharedBorder = line({2.0, 0.0, 0.1, 0.2, 1.0, 3.0, 3.1, 3.2});
@@ -290,7 +299,7 @@ TEST(DbscanCrossCheck, MatchesPlainDbscanInBothModesAndBothDistancePaths) {
       const FeatureMatrix rows = randomMatrix(generator, points, features);
       for (double eps : {0.05, 0.3, 0.8, 2.5}) {
         for (int minPts : {1, 3, 5}) {
-          for (int mode : {FULL_RUN, STOP_WHEN_FIRST_CLUSTERED}) {
+          for (sfad::DbscanRunMode mode : {FULL_RUN, STOP_WHEN_FIRST_CLUSTERED}) {
             const ReferenceRun expected = referenceDbscan(rows, eps, minPts, mode);
             for (std::size_t budget : {sfad::kDefaultDistanceCacheBudget, std::size_t{0}}) {
               SCOPED_TRACE(::testing::Message()
