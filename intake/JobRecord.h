@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "storage/ResultRow.h"
 #include "storage/SQLiteDatabase.h"
 #include "storage/Statement.h"
 
@@ -35,6 +36,10 @@ struct JobRecord {
   std::string uniqueKey() const;
 };
 
+// The record of a stored row (of either table): texts as they are, numbers read from their
+// texts as atoi and atof read them.
+JobRecord jobRecordOfRow(const Quorvan::Stowfleet::UsageReporting::ResultRow& row);
+
 // The two tables that hold job records.
 enum class JobTable { History, Queue };
 
@@ -49,6 +54,9 @@ class JobRecordWriter {
   // Binds the 23 columns (MODE 1; field 19 -1 in HIST_DATA, 0 in
   // DATA_TO_PROCESS) and runs it.
   void store(const JobRecord& record);
+  // The same with field 19 (USER_IDENTIFIED_CLUSTER in HIST_DATA) and the UNIQUE_KEY given:
+  // for a record that moves between the tables with its mark and its stored key.
+  void store(const JobRecord& record, int field19, const std::string& uniqueKey);
 
  private:
   Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database_;
