@@ -1,8 +1,6 @@
 // Dispatch, and the conversion of every failure into the tool's error type.
 #include "cli/ActionDispatch.h"
 
-#include <sstream>
-
 #include "cli/ActionTable.h"
 #include "cli/DetectionCliException.h"
 #include "storage/Schema.h"
@@ -13,6 +11,7 @@ namespace {
 
 using Quorvan::Stowfleet::UsageReporting::kDatabaseOpenFlags;
 using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 
 void openAndRun(const ActionArguments& arguments) {
   SQLiteDatabase database(arguments.value("-database"), kDatabaseOpenFlags);
@@ -27,10 +26,10 @@ void runAction(const ActionArguments& arguments) {
     openAndRun(arguments);
   } catch (const detection_cli_exception&) {
     throw;
+  } catch (const intake_error& error) {
+    throw reportedError(error);
   } catch (const sqlite_exception& error) {
-    std::ostringstream message;
-    message << error.what() << ". " << error.sqliteMessage();
-    throw detection_cli_exception(kDatabaseError, message.str());
+    throw detection_cli_exception(kDatabaseError, error.report());
   } catch (const std::exception& error) {
     throw detection_cli_exception(kDatabaseError, error.what());
   } catch (const action_failure& failure) {

@@ -7,13 +7,17 @@
 
 namespace sfad {
 
-using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
-
-void initializeDetectionAction(const ActionArguments& arguments, SQLiteDatabase& database);
-void insertDataAction(const ActionArguments& arguments, SQLiteDatabase& database);
-void detectAction(const ActionArguments& arguments, SQLiteDatabase& database);
-void anomaliesAction(const ActionArguments& arguments, SQLiteDatabase& database);
-void userFeedbackAction(const ActionArguments& arguments, SQLiteDatabase& database);
-void purgeDatabaseAction(const ActionArguments& arguments, SQLiteDatabase& database);
+void initializeDetectionAction(const ActionArguments& arguments,
+                               Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database);
+void insertDataAction(const ActionArguments& arguments,
+                      Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database);
+void detectAction(const ActionArguments& arguments,
+                  Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database);
+void anomaliesAction(const ActionArguments& arguments,
+                     Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database);
+void userFeedbackAction(const ActionArguments& arguments,
+                        Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database);
+void purgeDatabaseAction(const ActionArguments& arguments,
+                         Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database);
 
 }  // namespace sfad

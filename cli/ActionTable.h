@@ -15,7 +15,8 @@ struct ActionEntry {
   // Checks the action's own arguments, accepting each one that passes.
   void (*checkArguments)(ArgumentChecker& checker);
   // Null for status, which only opens and closes the database.
-  void (*handler)(const ActionArguments& arguments, SQLiteDatabase& database);
+  void (*handler)(const ActionArguments& arguments,
+                  Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database);
 };
 
 // The row of the action named exactly so, or null.

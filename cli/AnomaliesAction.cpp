@@ -7,50 +7,20 @@
 #include <vector>
 
 #include "cli/ActionHandlers.h"
+#include "cli/DetailsArray.h"
 #include "cli/WrappedDatabaseWork.h"
-#include "storage/Statement.h"
+#include "detection/AnomalyStore.h"
 
 namespace sfad {
 
 namespace {
 
 using Quorvan::Stowfleet::UsageReporting::QueryResult;
-using Quorvan::Stowfleet::UsageReporting::Statement;
-
-const char kByBackupTime[] =
-    " SELECT * FROM  (  SELECT ANOMALY_DATA.ANOMALY_DETAILS,  "
-    "CAST(substr(ANOMALY_UNIQUE_ID, 1, "
-    "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS INTEGER) AS JOB_ID,  "
-    "CAST(substr(ANOMALY_UNIQUE_ID, "
-    "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) AS BACKUP_DATE  FROM "
-    "ANOMALY_DATA WHERE "
-    "BACKUP_DATE >= ? AND BACKUP_DATE <= ?  ) ";
-
-const char kByJobId[] =
-    " SELECT * FROM  (  SELECT ANOMALY_DATA.ANOMALY_DETAILS,  "
-    "CAST(substr(ANOMALY_UNIQUE_ID, 1, "
-    "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS STRING) AS JOB_ID,  "
-    "CAST(substr(ANOMALY_UNIQUE_ID, "
-    "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) AS BACKUP_DATE  FROM "
-    "ANOMALY_DATA WHERE "
-    "JOB_ID = ?  ) ";
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 
 const char kDatabaseFailure[] = "Failed to get anomalies from database. ";
 const char kOtherFailure[] =
     "Unknown error occurred during reading database for anomalies database.";
-
-// Collects the elements of the JSON array, commas between them.
-class DetailsArray {
- public:
-  void add(const std::string& details) {
-    if (!elements_.empty()) elements_ += ",";
-    elements_ += details;
-  }
-  std::string text() const { return "[" + elements_ + "]"; }
-
- private:
-  std::string elements_;
-};
 
 // Splits like a line reader: "1,,2" gives an empty middle token, a trailing
 // comma none.
@@ -67,11 +37,7 @@ std::string anomaliesInTimeRange(const ActionArguments& arguments, SQLiteDatabas
   const int maximum = std::atoi(arguments.value("-max_backup_time").c_str());
   DetailsArray array;
   runWrapped(kDatabaseFailure, kOtherFailure, [&] {
-    Statement statement(database.handle(), kByBackupTime);
-    statement.bindInt(1, minimum);
-    statement.bindInt(2, maximum);
-    QueryResult rows;
-    database.query(statement, rows);
+    const QueryResult rows = AnomalyStore(database).detailsInBackupTimeRange(minimum, maximum);
     for (const auto& row : rows) array.add(row.text("ANOMALY_DETAILS"));
   });
   return array.text();
@@ -80,15 +46,12 @@ std::string anomaliesInTimeRange(const ActionArguments& arguments, SQLiteDatabas
 // The first anomaly of each listed job, in list order; a preparation failure is
 // left to the dispatcher.
 std::string anomaliesOfJobs(const ActionArguments& arguments, SQLiteDatabase& database) {
-  Statement statement(database.handle(), kByJobId);
+  JobAnomalyLookup lookup(database);
   DetailsArray array;
   for (const std::string& jobId : splitJobIds(arguments.value("-job_ids"))) {
     runWrapped(kDatabaseFailure, kOtherFailure, [&] {
-      statement.bindText(1, jobId);
-      QueryResult rows;
-      database.query(statement, rows);
+      const QueryResult rows = lookup.detailsOfJob(jobId);
       if (!rows.empty()) array.add(rows.front().text("ANOMALY_DETAILS"));
-      statement.reset();
     });
   }
   return array.text();

@@ -6,10 +6,10 @@
 // across concurrent requests.
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include "cli/ActionHandlers.h"
+#include "cli/DetailsArray.h"
 #include "cli/DetectionCliException.h"
 #include "config/LogFileSetting.h"
 #include "detection/DetectionEngine.h"
@@ -17,7 +17,6 @@
 #include "detection/LogFile.h"
 #include "intake/DataFile.h"
 #include "storage/DatabaseFiles.h"
-#include "storage/Statement.h"
 #include "storage/Transaction.h"
 
 namespace sfad {
@@ -25,30 +24,24 @@ namespace sfad {
 namespace {
 
 using Quorvan::Stowfleet::UsageReporting::namesDatabaseFile;
+using Quorvan::Stowfleet::UsageReporting::QueryResult;
 using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
-using Quorvan::Stowfleet::UsageReporting::Statement;
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::Transaction;
-
-constexpr const char* kUnhandedAnomaliesQuery =
-    "SELECT ANOMALY_DETAILS FROM ANOMALY_DATA WHERE PROCESSED != 1";
-constexpr const char* kMarkHandedOutSql =
-    "UPDATE ANOMALY_DATA SET PROCESSED = 1 WHERE PROCESSED != 1 ";
 constexpr double kDefaultRadius = 2.5;
 constexpr double kMinNeighbourhood = 3.0;
 
 void detectPendingJobs(const std::string& configPath, SQLiteDatabase& database) {
   try {
-    DetectionEngine engine(configPath, database, kDefaultRadius, kMinNeighbourhood, true);
+    DetectionEngine engine(configPath, database, kDefaultRadius, kMinNeighbourhood,
+                           FailurePolicy::kPropagate);
     runDetection(engine);
   } catch (const sqlite_exception& error) {
-    std::ostringstream message;
-    message << "Failed to get anomalies from database. " << error.what() << ". "
-            << error.sqliteMessage();
-    throw detection_cli_exception(kDetectionError, message.str());
+    throw detection_cli_exception(kDetectionError,
+                                  "Failed to get anomalies from database. " + error.report());
   } catch (const std::exception& error) {
-    std::ostringstream message;
-    message << "Failed to get anomalies from database. " << error.what();
-    throw detection_cli_exception(kDetectionError, message.str());
+    throw detection_cli_exception(
+        kDetectionError, std::string("Failed to get anomalies from database. ") + error.what());
   } catch (...) {
     throw detection_cli_exception(kDetectionError,
                                   "Unknown error occurred during anomaly detection.");
@@ -60,9 +53,7 @@ void detectPendingJobs(const std::string& configPath, SQLiteDatabase& database) 
 QueryResult readAnomaliesToHandOut(SQLiteDatabase& database, Transaction& handOut) {
   try {
     handOut.begin();
-    QueryResult rows;
-    database.query(kUnhandedAnomaliesQuery, rows);
-    return rows;
+    return AnomalyStore(database).detailsNotHandedOut();
   } catch (const sqlite_exception& error) {
     throw action_failure(std::string("Failed to get anomalies from database. ") + error.what());
   } catch (...) {
@@ -74,8 +65,7 @@ QueryResult readAnomaliesToHandOut(SQLiteDatabase& database, Transaction& handOu
 
 void markHandedOut(SQLiteDatabase& database) {
   try {
-    Statement statement(database.handle(), kMarkHandedOutSql);
-    database.executeStatement(statement);
+    AnomalyStore(database).markHandedOut();
   } catch (const sqlite_exception& error) {
     throw action_failure(std::string("Failed to update anomaly data in database. ") + error.what());
   } catch (...) {
@@ -92,12 +82,9 @@ void commitHandOut(Transaction& handOut) {
 }
 
 std::string anomalyArray(const QueryResult& anomalies) {
-  std::string array = "[";
-  for (std::size_t i = 0; i < anomalies.size(); ++i) {
-    if (i != 0) array += ",";
-    array += anomalies[i].text("ANOMALY_DETAILS");
-  }
-  return array + "]";
+  DetailsArray array;
+  for (const auto& anomaly : anomalies) array.add(anomaly.text("ANOMALY_DETAILS"));
+  return array.text();
 }
 
 // Raises code 4 when the array could not be written completely, or when the output

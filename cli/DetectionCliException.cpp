@@ -48,4 +48,14 @@ std::string serializeErrorObject(int code, const std::string& innerMessage) {
 detection_cli_exception::detection_cli_exception(int code, const std::string& innerMessage)
     : errorText_(serializeErrorObject(code, innerMessage)), code_(code) {}
 
+detection_cli_exception reportedError(const intake_error& error) {
+  int code = kJsonParsingError;
+  switch (error.kind()) {
+    case intake_error::Kind::kMalformedDataFile:
+      code = kJsonParsingError;
+      break;
+  }
+  return detection_cli_exception(code, error.what());
+}
+
 }  // namespace sfad

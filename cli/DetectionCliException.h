@@ -4,6 +4,8 @@
 #include <exception>
 #include <string>
 
+#include "intake/IntakeError.h"
+
 namespace sfad {
 
 enum ErrorCode {
@@ -30,6 +32,10 @@ class detection_cli_exception : public std::exception {
   std::string errorText_;
   int code_;
 };
+
+// The error object of an intake failure: a malformed data file is a JSON parsing error
+// (code 1), with the intake's text as inner message.
+detection_cli_exception reportedError(const intake_error& error);
 
 // A handler's wrapped failure: a message text that the dispatcher reports with code 2.
 class action_failure {

@@ -4,6 +4,8 @@
 
 namespace sfad {
 
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
+
 // The schema work runs on a connection of its own.
 void initializeDetectionAction(const ActionArguments& arguments, SQLiteDatabase&) {
   Quorvan::Stowfleet::UsageReporting::createSchema(arguments.value("-database"));

@@ -4,6 +4,8 @@
 
 namespace sfad {
 
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
+
 void insertDataAction(const ActionArguments& arguments, SQLiteDatabase& database) {
   parseAndStore(arguments.value("-data_file"), database);
 }

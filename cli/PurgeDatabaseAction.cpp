@@ -12,6 +12,8 @@ namespace sfad {
 
 namespace {
 
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
+
 // Run in this order, each committing by itself; history rows marked by feedback
 // stay.
 const char* const kPurgeStatements[] = {

@@ -15,6 +15,7 @@ namespace sfad {
 namespace {
 
 using Quorvan::Stowfleet::UsageReporting::QueryResult;
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::Statement;
 
 const char kInsertFeedback[] = "INSERT OR REPLACE INTO ANOMALY_DATA_FEEDBACK VALUES ( ?, ?, ? ); ";

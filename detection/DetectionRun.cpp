@@ -5,7 +5,6 @@
 // writes, so that every record ends in exactly one state.
 #include "detection/DetectionRun.h"
 
-#include <cctype>
 #include <cstdint>
 #include <iostream>
 #include <optional>
@@ -14,6 +13,8 @@
 #include <stdexcept>
 
 #include "config/DetectionSettings.h"
+#include "config/LowerCase.h"
+#include "detection/Deviations.h"
 #include "detection/DiagnosticLog.h"
 #include "detection/FeatureMath.h"
 #include "storage/ReadTuning.h"
@@ -24,22 +25,14 @@ namespace sfad {
 
 namespace {
 
+using Quorvan::Stowfleet::UsageReporting::QueryResult;
+using Quorvan::Stowfleet::UsageReporting::ResultRow;
 using Quorvan::Stowfleet::UsageReporting::Savepoint;
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::tuneForLargeReads;
-using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
-using Quorvan::Stowfleet::UsageReporting::Statement;
-using Quorvan::Stowfleet::UsageReporting::StatementCache;
 
-constexpr const char* kPendingBatchQuery =
-    "SELECT * FROM DATA_TO_PROCESS where PROCESSED_STATUS = 0 LIMIT 10000";
-constexpr const char* kStillPendingQuery =
-    "SELECT COUNT(*) FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = ? AND "
-    "PROCESSED_STATUS = 0";
-constexpr const char* kMarkProcessedSql =
-    "UPDATE DATA_TO_PROCESS SET  PROCESSED_STATUS = 1  WHERE UNIQUE_KEY = ? ";
 constexpr const char* kUnexpectedDetectionError = "Unexpected error during detection.";
 constexpr const char* kUnexpectedJudgementText = "\nUnexpected error during anomaly detection.";
-constexpr std::size_t kBatchCapacity = 10000;
 constexpr int kRecordsPerTransaction = 100;
 constexpr int kNonMultiStreamRowLimit = 365;
 constexpr std::int64_t kSecondsPerDay = 86400;
@@ -58,7 +51,7 @@ struct WorkingRecord {
 // What the steps before clustering found for a record that is to be judged.
 struct Judgement {
   QueryResult trainingRows;
-  int mode = kReducedTraining;
+  TrainingMode mode = TrainingMode::kReduced;
   FeatureVector features;
   FeatureMatrix matrix;
 };
@@ -110,11 +103,6 @@ class DispositionBatch {
   int recordsInTransaction_ = 0;
 };
 
-std::string lowerCased(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 WorkingRecord workingRecordOf(const ResultRow& pending) {
   WorkingRecord job;
   job.row = pending;
@@ -127,21 +115,28 @@ WorkingRecord workingRecordOf(const ResultRow& pending) {
   return job;
 }
 
+const FailureLogFormat kFeedbackFailure = {
+    kLogProgress,
+    "Error occurred during incorporating user feedback into training set. Details: %s %s",
+    kLogProgress,
+    "Error occurred during incorporating user feedback into training set.. Details: %s"};
+const FailureLogFormat kBatchFailure = {
+    kLogProgress, "Could not get data for detection. Details: %s %s", kLogProgress,
+    "Could not get data for detection. Details: %s"};
+const FailureLogFormat kRecalibrationFailure = {
+    kLogRecalibration,
+    "Could not initiate Re-calibration, re-calibration will occure later as per frequency. %s %s",
+    kLogRecalibration,
+    "Could not initiate Re-calibration, re-calibration will occure later as per frequency. %s"};
+const FailureLogFormat kDetectionFailure = {kLogProgress,
+                                            "Error while doing detection. Details: %s %s",
+                                            kLogFailure, "Error while doing detection - %s"};
+
 void incorporateStoredFeedback(DetectionEngine& engine) {
   try {
-    engine.incorporateFeedback();
-  } catch (const sqlite_exception& error) {
-    logMessage(kLogProgress, kDetectionLogCategory,
-               "Error occurred during incorporating user feedback into "
-               "training set. Details: "
-               "%s %s",
-               error.what(), error.sqliteMessage().c_str());
-    if (engine.propagateErrors()) throw;
+    engine.feedback().incorporate();
   } catch (const std::exception& error) {
-    logMessage(kLogProgress, kDetectionLogCategory,
-               "Error occurred during incorporating user feedback into "
-               "training set.. Details: %s",
-               error.what());
+    logCaughtFailure(kFeedbackFailure, error);
     if (engine.propagateErrors()) throw;
   } catch (...) {
     if (engine.propagateErrors()) throw std::runtime_error(kUnexpectedDetectionError);
@@ -150,60 +145,44 @@ void incorporateStoredFeedback(DetectionEngine& engine) {
 
 // Answers false when the run is to end without examining any record.
 bool fetchPendingBatch(DetectionEngine& engine, QueryResult& batch) {
-  batch.reserve(kBatchCapacity);
   try {
-    engine.database().query(kPendingBatchQuery, batch);
+    engine.queue().pendingBatch(batch);
     return true;
-  } catch (const sqlite_exception& error) {
-    logMessage(kLogProgress, kDetectionLogCategory,
-               "Could not get data for detection. Details: %s %s", error.what(),
-               error.sqliteMessage().c_str());
-    if (engine.propagateErrors()) throw;
   } catch (const std::exception& error) {
-    logMessage(kLogProgress, kDetectionLogCategory, "Could not get data for detection. Details: %s",
-               error.what());
+    logCaughtFailure(kBatchFailure, error);
     if (engine.propagateErrors()) throw;
   }
   batch.clear();
   return false;
 }
 
-// A record that another request disposed of after this run read its batch is
-// skipped.
-bool isStillPending(DetectionEngine& engine, const WorkingRecord& job) {
-  const StatementCache::Use use = engine.statements().use(kStillPendingQuery);
-  Statement& statement = use.statement();
-  statement.bindText(1, job.uniqueKey);
-  QueryResult rows;
-  engine.database().query(statement, rows);
-  return !rows.empty() && rows.front().asInt("COUNT(*)") != 0;
-}
+void retire(DetectionEngine& engine, const WorkingRecord& job) { engine.queue().retire(job.row); }
 
-void retire(DetectionEngine& engine, const WorkingRecord& job) { engine.moveToHistory(job.row); }
+void hold(DetectionEngine& engine, const WorkingRecord& job) { engine.queue().hold(job.uniqueKey); }
 
 // Holds the record when the deduplication-ratio rule records an anomaly for it,
 // retires it otherwise; answers whether it was held.
 bool settleByDedupRule(DetectionEngine& engine, const WorkingRecord& job) {
-  if (engine.applyDedupRule(job.row)) {
-    markProcessed(engine, job.uniqueKey);
+  if (engine.dedupRule().apply(job.row)) {
+    hold(engine, job);
     return true;
   }
   retire(engine, job);
   return false;
 }
 
-// Steps 2 to 4: answers true when the record was retired as excluded by
-// configuration.
+// Retires a record whose client, policy type, or policy on its client the configuration
+// excludes from detection; answers whether it did.
 bool retireIfExcluded(DetectionEngine& engine, const DetectionSettings& settings,
                       const WorkingRecord& job) {
-  const std::string client = lowerCased(job.client);
+  const std::string client = lowerCase(job.client);
   if (settings.excludedClients.count(client) != 0) {
     logMessage(kLogProgress, kDetectionLogCategory,
                "Ignoring client '%s' for detection as per configuration.", job.client.c_str());
     retire(engine, job);
     return true;
   }
-  if (settings.disabledPolicyTypes.count(lowerCased(job.policyType)) != 0) {
+  if (settings.disabledPolicyTypes.count(lowerCase(job.policyType)) != 0) {
     logMessage(kLogProgress, kDetectionLogCategory,
                "Ignoring policy type '%s' for detection as per configuration.",
                job.policyType.c_str());
@@ -212,7 +191,7 @@ bool retireIfExcluded(DetectionEngine& engine, const DetectionSettings& settings
   }
   const auto policies = settings.excludedClientPolicies.find(client);
   if (policies != settings.excludedClientPolicies.end() &&
-      policies->second.count(lowerCased(job.policy)) != 0) {
+      policies->second.count(lowerCase(job.policy)) != 0) {
     logMessage(kLogProgress, kDetectionLogCategory,
                "Ignoring policy '%s' on client '%s' for detection as per "
                "configuration.",
@@ -227,12 +206,12 @@ bool isMultiStreamJob(const WorkingRecord& job) {
   return job.row.asInt("STREAM_NUMBER") != 0 && job.row.text("ASSET_ID") == "NA";
 }
 
-// Step 5 for a multi-stream record: answers true when the record's stream has
-// no history and the record was settled by the deduplication-ratio rule. A
+// For a multi-stream record: answers true when the record's stream has no
+// history and the record was settled by the deduplication-ratio rule. A
 // failure there retires the record, without the partial writes of the attempt.
 bool settleNewStream(DetectionEngine& engine, const WorkingRecord& job) {
   try {
-    if (engine.hasStreamHistory(job.row)) return false;
+    if (engine.history().hasStreamHistory(job.row)) return false;
     Savepoint attempt(engine.database(), "sfad_new_stream");
     if (!settleByDedupRule(engine, job)) {
       logMessage(kLogProgress, kDetectionLogCategory,
@@ -250,13 +229,13 @@ bool settleNewStream(DetectionEngine& engine, const WorkingRecord& job) {
   return true;
 }
 
-// Step 6: the required count, or nothing when it failed and the record is to be
-// retired.
+// How many history rows the record needs, or nothing when the count failed and
+// the record is to be retired.
 std::optional<int> requiredObservations(DetectionEngine& engine, const DetectionSettings& settings,
                                         const WorkingRecord& job, int& maxStreamNumber) {
   try {
-    return engine.getRequiredObservations(job.row, settings.minObservationsForTraining,
-                                          maxStreamNumber);
+    return engine.history().requiredObservations(job.row, settings.minObservationsForTraining,
+                                                 maxStreamNumber);
   } catch (const std::exception& error) {
     if (engine.propagateErrors()) throw std::runtime_error(error.what());
     logMessage(kLogProgress, kDetectionLogCategory,
@@ -268,19 +247,22 @@ std::optional<int> requiredObservations(DetectionEngine& engine, const Detection
 const std::set<std::string>& disabledFeaturesOf(const DetectionSettings& settings,
                                                 const WorkingRecord& job) {
   static const std::set<std::string> kNone;
-  const auto found = settings.disabledFeaturesByPolicyType.find(lowerCased(job.policyType));
+  const auto found = settings.disabledFeaturesByPolicyType.find(lowerCase(job.policyType));
   return found == settings.disabledFeaturesByPolicyType.end() ? kNone : found->second;
 }
 
-// Steps 2 to 14 up to the matrix. Answers the judgement when the record is to
-// be clustered; nothing when it got its disposition or is left pending. The
+// Everything before clustering: the exclusions, the new-stream and not-enough-history
+// cases, the training set, the calibration and the feature matrix. Answers the judgement
+// when the record is to be clustered; nothing when it got its disposition or is left
+// pending. The
 // writes of the dispositions and of the calibration are kept together as one
 // unit of the record.
 std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
                                           const DetectionSettings& settings,
                                           const WorkingRecord& job) {
   Savepoint unit(engine.database(), "sfad_record");
-  if (!isStillPending(engine, job)) return std::nullopt;
+  // A record that another request disposed of after this run read its batch is skipped.
+  if (!engine.queue().isStillPending(job.uniqueKey)) return std::nullopt;
   const bool settled = retireIfExcluded(engine, settings, job) ||
                        (isMultiStreamJob(job) && settleNewStream(engine, job));
   if (settled) {
@@ -310,7 +292,8 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
              "job - %s.",
              job.client.c_str(), job.policy.c_str(), job.jobId.c_str());
   Judgement judgement;
-  judgement.mode = engine.getTrainingSet(job.row, judgement.trainingRows, required, rowLimit);
+  judgement.mode =
+      engine.history().trainingSet(job.row, judgement.trainingRows, required, rowLimit);
   if (judgement.trainingRows.size() < static_cast<std::size_t>(required)) {
     if (!settleByDedupRule(engine, job)) {
       logMessage(kLogProgress, kDetectionLogCategory,
@@ -320,14 +303,14 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
     unit.release();
     return std::nullopt;
   }
-  if (engine.isCalibrationDue(job.row)) {
-    engine.calibrateModel(job.row, judgement.trainingRows, judgement.mode);
+  if (engine.models().isCalibrationDue(job.row)) {
+    engine.models().calibrate(job.row, judgement.trainingRows, judgement.mode);
   }
   unit.release();
 
   const std::set<std::string>& disabled = disabledFeaturesOf(settings, job);
   for (const std::string& feature : trainingFeatures(judgement.mode)) {
-    engine.appendFeature(disabled, feature, job.row, judgement.features);
+    appendFeature(disabled, feature, job.row, judgement.features);
   }
   if (judgement.features.empty()) {
     logMessage(kLogProgress, kDetectionLogCategory,
@@ -336,14 +319,14 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
     return std::nullopt;
   }
   judgement.matrix.push_back(judgement.features);
-  engine.buildFeatureVectors(judgement.trainingRows, judgement.matrix, judgement.mode, disabled);
+  buildFeatureVectors(judgement.trainingRows, judgement.matrix, judgement.mode, disabled);
   return judgement;
 }
 
 double scaledRadius(DetectionEngine& engine, const DetectionSettings& settings,
                     const WorkingRecord& job) {
   QueryResult parameters;
-  engine.getModelParams(job.row, parameters);
+  engine.models().parameters(job.row, parameters);
   const double radius =
       parameters.empty() ? engine.defaultRadius() : parameters.front().asDouble("EPS");
   return radius + (settings.sensitivityPercentage / 100.0) * radius;
@@ -376,40 +359,30 @@ void logModelData(const std::vector<int>& labels, const FeatureMatrix& normalise
              joinedValues(observation).c_str());
 }
 
-// Step 20: a job after a gap longer than the configured days is not judged. The
+// A job after a gap longer than the configured days is not judged. The
 // difference and the bound are taken in 64 bits, so large day counts do not
 // wrap.
 bool isLateJob(DetectionEngine& engine, const DetectionSettings& settings, const WorkingRecord& job,
-               int mode) {
-  const std::int64_t lastBackupTime = engine.getLastBackupTime(job.row, mode);
+               TrainingMode mode) {
+  const std::int64_t lastBackupTime = engine.history().lastBackupTime(job.row, mode);
   if (lastBackupTime == -1) return false;
   const std::int64_t gap = job.row.asInt("BACKUP_TIME") - lastBackupTime;
   return gap > settings.daysForLastBackupToIgnoreAnomaly * kSecondsPerDay;
 }
 
-// Step 24: the group's model is dropped so that its next job is calibrated
-// anew.
+// A job inside its cluster that shows no deviation: the group's model is dropped so
+// that its next job is calibrated anew.
 void requestRecalibration(DetectionEngine& engine, const WorkingRecord& job) {
   try {
-    engine.deleteModelParams(job.row);
+    engine.models().remove(job.row);
     logMessage(kLogProgress, kDetectionLogCategory, "Re-calibration is required for job %s",
                job.jobId.c_str());
-  } catch (const sqlite_exception& error) {
-    logMessage(kLogRecalibration, kDetectionLogCategory,
-               "Could not initiate Re-calibration, re-calibration will occure "
-               "later as per "
-               "frequency. %s %s",
-               error.what(), error.sqliteMessage().c_str());
   } catch (const std::exception& error) {
-    logMessage(kLogRecalibration, kDetectionLogCategory,
-               "Could not initiate Re-calibration, re-calibration will occure "
-               "later as per "
-               "frequency. %s",
-               error.what());
+    logCaughtFailure(kRecalibrationFailure, error);
   }
 }
 
-// Steps 14 (normalisation) to 25: clusters the job with its training set and
+// From the normalisation of the matrix on: clusters the job with its training set and
 // gives the record its disposition.
 void judgeRecord(DetectionEngine& engine, const DetectionSettings& settings,
                  const WorkingRecord& job, Judgement& judgement) {
@@ -426,30 +399,21 @@ void judgeRecord(DetectionEngine& engine, const DetectionSettings& settings,
   if (labels.front() > 0 || isAllNoise(labels)) return retire(engine, job);
   if (settings.logModelData) logModelData(labels, judgement.matrix, judgement.features);
   if (isLateJob(engine, settings, job, judgement.mode)) return retire(engine, job);
-  if (!engine.isFarFromConfirmedJobs(job.row, judgement.trainingRows, judgement.matrix, radius,
-                                     clusterer)) {
+  if (!engine.history().isFarFromConfirmedJobs(judgement.trainingRows, judgement.matrix, radius,
+                                               clusterer)) {
     return retire(engine, job);
   }
   const NearestCluster nearest = clusterer.nearestCluster(0);
   if (nearest.label == NOISE) return retire(engine, job);
   const AnomalousFeatures deviations =
-      evaluateDeviations(engine, job.row, nearest, judgement.trainingRows, labels, judgement.mode);
+      evaluateDeviations(job.row, nearest, judgement.trainingRows, labels, judgement.mode);
   if (deviations.empty()) {
     requestRecalibration(engine, job);
     return retire(engine, job);
   }
   logMessage(kLogProgress, kDetectionLogCategory, "Anomaly detected for job %s", job.jobId.c_str());
-  engine.storeAnomaly(job.row, nearest, judgement.mode, deviations);
-  markProcessed(engine, job.uniqueKey);
-}
-
-void logDetectionFailure(const sqlite_exception& error) {
-  logMessage(kLogProgress, kDetectionLogCategory, "Error while doing detection. Details: %s %s",
-             error.what(), error.sqliteMessage().c_str());
-}
-
-void logDetectionFailure(const std::exception& error) {
-  logMessage(kLogFailure, kDetectionLogCategory, "Error while doing detection - %s", error.what());
+  engine.anomalies().store(job.row, nearest, judgement.mode, deviations);
+  hold(engine, job);
 }
 
 // The steps before clustering under their failure rule: a failure is logged,
@@ -462,11 +426,8 @@ bool prepareOrEndRun(DetectionEngine& engine, const DetectionSettings& settings,
     dispositions.beginRecord();
     judgement = prepareJudgement(engine, settings, job);
     return true;
-  } catch (const sqlite_exception& error) {
-    logDetectionFailure(error);
-    if (engine.propagateErrors()) throw;
   } catch (const std::exception& error) {
-    logDetectionFailure(error);
+    logCaughtFailure(kDetectionFailure, error);
     if (engine.propagateErrors()) throw;
   } catch (...) {
     if (engine.propagateErrors()) throw std::runtime_error(kUnexpectedDetectionError);
@@ -483,10 +444,8 @@ void judgeOrLeavePending(DetectionEngine& engine, const DetectionSettings& setti
     Savepoint unit(engine.database(), "sfad_record");
     judgeRecord(engine, settings, job, judgement);
     unit.release();
-  } catch (const sqlite_exception& error) {
-    logDetectionFailure(error);
   } catch (const std::exception& error) {
-    logDetectionFailure(error);
+    logCaughtFailure(kDetectionFailure, error);
   } catch (...) {
     std::cout << kUnexpectedJudgementText;
   }
@@ -521,30 +480,6 @@ void runDetection(DetectionEngine& engine) {
     throw;
   }
   dispositions.commit();
-}
-
-AnomalousFeatures evaluateDeviations(DetectionEngine& engine, const ResultRow& record,
-                                     const NearestCluster& nearest, const QueryResult& rows,
-                                     const std::vector<int>& labels, int mode) {
-  const ClusterValues values = engine.collectClusterValues(nearest.label, rows, labels, mode);
-  AnomalousFeatures deviations;
-  for (const std::string& feature : engine.featureList()) {
-    if (mode == kReducedTraining && feature != "IMAGE_SIZE" && feature != "NUM_FILES") continue;
-    const double value = record.asDouble(feature);
-    const auto [low, high] = DetectionEngine::usualRange(values, feature);
-    if (value < low || value > high) {
-      deviations[feature] =
-          FeatureStats{value, low, high, engine.displayName(feature), engine.unit(feature)};
-    }
-  }
-  return deviations;
-}
-
-void markProcessed(DetectionEngine& engine, const std::string& uniqueKey) {
-  const StatementCache::Use use = engine.statements().use(kMarkProcessedSql);
-  Statement& statement = use.statement();
-  statement.bindText(1, uniqueKey);
-  engine.database().executeStatement(statement);
 }
 
 }  // namespace sfad

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "storage/SQLiteDatabase.h"
+
 namespace sfad {
 
 namespace {
@@ -35,6 +37,16 @@ void logMessage(int level, const char* category, const char* format, ...) {
   }
   va_end(arguments);
   sink(level, category, message);
+}
+
+void logCaughtFailure(const FailureLogFormat& format, const std::exception& error) {
+  using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
+  if (const auto* storageError = dynamic_cast<const sqlite_exception*>(&error)) {
+    logMessage(format.storageLevel, kDetectionLogCategory, format.storageFormat,
+               storageError->what(), storageError->sqliteMessage().c_str());
+    return;
+  }
+  logMessage(format.otherLevel, kDetectionLogCategory, format.otherFormat, error.what());
 }
 
 }  // namespace sfad

@@ -2,6 +2,7 @@
 // Messages go to the installed sink; without one they are discarded.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -23,5 +24,17 @@ void setLogSink(LogSink sink);
 
 void logMessage(int level, const char* category, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+
+// How a caught failure is written to the log, in the engine's category: a storage error
+// with its message and SQLite's text, any other error with its text, each at its own level.
+struct FailureLogFormat {
+  int storageLevel;
+  const char* storageFormat;  // two %s: the message, then SQLite's text
+  int otherLevel;
+  const char* otherFormat;  // one %s: the error's text
+};
+
+// Logs a caught failure in the format of its kind.
+void logCaughtFailure(const FailureLogFormat& format, const std::exception& error);
 
 }  // namespace sfad

@@ -1,34 +1,31 @@
 // Feedback incorporation: stored user feedback moves anomalous jobs into the
-// training history with the feedback as their mark; the same move retires any
-// examined job.
+// training history with the feedback as their mark.
+#include "detection/FeedbackIncorporation.h"
+
 #include <string>
 
-#include "detection/DetectionEngine.h"
 #include "detection/DiagnosticLog.h"
 #include "storage/Savepoint.h"
 #include "storage/Statement.h"
 
 namespace sfad {
 
+using Quorvan::Stowfleet::UsageReporting::QueryResult;
+using Quorvan::Stowfleet::UsageReporting::ResultRow;
 using Quorvan::Stowfleet::UsageReporting::Savepoint;
-using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::Statement;
 using Quorvan::Stowfleet::UsageReporting::StatementCache;
 
 namespace {
 
 constexpr const char* kFeedbackSql = "SELECT * FROM ANOMALY_DATA_FEEDBACK";
-constexpr const char* kDetectionKeySql =
-    "SELECT DETECTION_KEY FROM ANOMALY_DATA WHERE ANOMALY_UNIQUE_ID = ?";
-constexpr const char* kQueuedJobSql = "SELECT * FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = ?";
 constexpr const char* kDeleteFeedbackSql =
     "DELETE FROM ANOMALY_DATA_FEEDBACK WHERE ANOMALY_UNIQUE_ID = ?";
-constexpr const char* kStoreHistorySql =
-    "INSERT OR REPLACE INTO HIST_DATA  VALUES ( ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-    "?, ?, ?, ?, ?, ?, ? ); ";
-constexpr const char* kDeleteQueuedSql = "DELETE FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = ? ";
 
-constexpr int kHistoryMode = 1;
+const FailureLogFormat kFeedbackReadFailure = {
+    kLogProgress, "Error while getting anomaly feedback data. %s  %s", kLogFailure,
+    "Error while getting anomaly feedback data %s."};
 
 // Feedback that confirms a job (1) or silences the deduplication rule for its
 // group (2).
@@ -36,18 +33,16 @@ bool isIncorporated(int feedback) { return feedback == 1 || feedback == 2; }
 
 }  // namespace
 
-void DetectionEngine::incorporateFeedback() {
+FeedbackIncorporation::FeedbackIncorporation(SQLiteDatabase& database, AnomalyStore& anomalies,
+                                             JobQueue& queue)
+    : database_(database), anomalies_(anomalies), queue_(queue) {}
+
+void FeedbackIncorporation::incorporate() {
   QueryResult feedbackRows;
   try {
     database_.query(kFeedbackSql, feedbackRows);
-  } catch (const sqlite_exception& e) {
-    logMessage(kLogProgress, kDetectionLogCategory,
-               "Error while getting anomaly feedback data. %s  %s", e.what(),
-               e.sqliteMessage().c_str());
-    return;
   } catch (const std::exception& e) {
-    logMessage(kLogFailure, kDetectionLogCategory, "Error while getting anomaly feedback data %s.",
-               e.what());
+    logCaughtFailure(kFeedbackReadFailure, e);
     return;
   }
 
@@ -57,21 +52,11 @@ void DetectionEngine::incorporateFeedback() {
     if (!isIncorporated(feedback)) continue;
 
     QueryResult anomalies;
-    {
-      const StatementCache::Use use = statements_.use(kDetectionKeySql);
-      Statement& statement = use.statement();
-      statement.bindText(1, anomalyId);
-      database_.query(statement, anomalies);
-    }
+    anomalies_.detectionKeyOf(anomalyId, anomalies);
     if (anomalies.empty()) continue;
 
     QueryResult jobs;
-    {
-      const StatementCache::Use use = statements_.use(kQueuedJobSql);
-      Statement& statement = use.statement();
-      statement.bindText(1, anomalies.front().text("DETECTION_KEY"));
-      database_.query(statement, jobs);
-    }
+    queue_.queuedRecord(anomalies.front().text("DETECTION_KEY"), jobs);
     if (jobs.empty()) continue;
 
     ResultRow job = jobs.front();
@@ -88,48 +73,13 @@ void DetectionEngine::incorporateFeedback() {
     // a failure never leaves the job in both tables or its feedback consumed
     // without effect.
     Savepoint unit(database_, "incorporate_feedback");
-    moveToHistory(job);
+    queue_.retire(job);
     const StatementCache::Use use = statements_.use(kDeleteFeedbackSql);
     Statement& statement = use.statement();
     statement.bindText(1, anomalyId);
     database_.executeStatement(statement);
     unit.release();
   }
-}
-
-void DetectionEngine::moveToHistory(const ResultRow& job) {
-  {
-    const StatementCache::Use use = statements_.use(kStoreHistorySql);
-    Statement& statement = use.statement();
-    statement.bindText(1, job.text("BACKUP_ID"));
-    statement.bindInt(2, job.asInt("BACKUP_TIME"));
-    statement.bindText(3, job.text("CLIENT"));
-    statement.bindText(4, job.text("POLICY"));
-    statement.bindText(5, job.text("POLICY_TYPE"));
-    statement.bindText(6, job.text("SCHEDULE_TYPE"));
-    statement.bindText(7, job.text("SCHEDULE_NAME"));
-    statement.bindText(8, job.text("APP_TYPE"));
-    statement.bindInt(9, job.asInt("NUM_FILES"));
-    statement.bindDouble(10, job.asDouble("IMAGE_SIZE"));
-    statement.bindText(11, job.text("JOB_ID"));
-    statement.bindInt(12, job.asInt("PARENT_JOB_ID"));
-    statement.bindDouble(13, job.asDouble("KB_TRANSFERRED"));
-    statement.bindInt(14, job.asInt("START_TIME"));
-    statement.bindInt(15, job.asInt("END_TIME"));
-    statement.bindInt(16, job.asInt("TOTAL_TIME"));
-    statement.bindDouble(17, job.asDouble("DEDUP_RATE"));
-    statement.bindInt(18, kHistoryMode);
-    statement.bindInt(19, job.asInt("USER_IDENTIFIED_CLUSTER"));
-    statement.bindText(20, job.text("DESTINATION_STORAGE_NAME"));
-    statement.bindInt(21, job.asInt("STREAM_NUMBER"));
-    statement.bindText(22, job.text("ASSET_ID"));
-    statement.bindText(23, job.text("UNIQUE_KEY"));
-    database_.executeStatement(statement);
-  }
-  const StatementCache::Use use = statements_.use(kDeleteQueuedSql);
-  Statement& statement = use.statement();
-  statement.bindText(1, job.text("UNIQUE_KEY"));
-  database_.executeStatement(statement);
 }
 
 }  // namespace sfad

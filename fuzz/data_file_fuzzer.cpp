@@ -44,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     sfad::parseAndStore(file.path(), database);
     stored = true;
-  } catch (const sfad::detection_cli_exception& error) {
-    sfad::fuzz::requireErrorObject(error, sfad::kJsonParsingError);
+  } catch (const sfad::intake_error& error) {
+    sfad::fuzz::requireErrorObject(sfad::reportedError(error), sfad::kJsonParsingError);
   } catch (const sqlite_exception&) {
     // Only a database fault may get here; the in-memory database has none to give.
     sfad::fuzz::failProperty("database failure while storing a data file");

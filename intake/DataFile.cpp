@@ -12,7 +12,7 @@
 #include <sstream>
 #include <vector>
 
-#include "cli/DetectionCliException.h"
+#include "intake/IntakeError.h"
 #include "intake/JobRecord.h"
 #include "storage/Transaction.h"
 
@@ -37,7 +37,7 @@ const char kInvalidValueType[] =
     "except JOB_ID field.";
 
 [[noreturn]] void failParsing(const std::string& message) {
-  throw detection_cli_exception(kJsonParsingError, message);
+  throw intake_error(intake_error::Kind::kMalformedDataFile, message);
 }
 
 // One element of `data`: its string members and its data points (null when

@@ -8,7 +8,7 @@
 
 namespace sfad {
 
-// Raises detection_cli_exception (code 1) for a bad file; sqlite_exception passes.
+// Raises intake_error for a bad file; sqlite_exception passes.
 void parseAndStore(const std::string& path,
                    Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database);
 

@@ -15,7 +15,7 @@ ResultCursor::ResultCursor(Statement& statement) : statement_(statement.handle()
     lastResult_ = sqlite3_step(statement_);
   } while (waitIfBusy(statement.connection(), lastResult_));
   if (lastResult_ == SQLITE_ERROR) {
-    throw sqlite_exception("sqlite query execution failed.", lastResult_);
+    throw sqlite_exception("sqlite query execution failed.", lastResult_, statement.connection());
   }
   if (lastResult_ == SQLITE_ROW) {
     readRow(statement_, pending_);

@@ -37,11 +37,33 @@ bool isInputOutputError(int result) {
 }  // namespace
 
 SQLiteDatabase::sqlite_exception::sqlite_exception(const std::string& text,
+                                                   const std::string& sqliteText, int code,
+                                                   int extendedCode)
+    : message_(withReturnCode(text, code)),
+      sqliteMessage_(sqliteText),
+      returnCode_(code),
+      extendedCode_(extendedCode),
+      reported_(true) {}
+
+SQLiteDatabase::sqlite_exception::sqlite_exception(const std::string& text,
                                                    const std::string& sqliteText, int code)
-    : message_(withReturnCode(text, code)), sqliteMessage_(sqliteText), returnCode_(code) {}
+    : sqlite_exception(text, sqliteText, code, code) {}
 
 SQLiteDatabase::sqlite_exception::sqlite_exception(const std::string& text, int code)
     : sqlite_exception(text, std::string(), code) {}
+
+SQLiteDatabase::sqlite_exception::sqlite_exception(const std::string& text, int code,
+                                                   sqlite3* connection)
+    : message_(withReturnCode(text, code)),
+      sqliteMessage_(connection != nullptr ? sqlite3_errmsg(connection) : ""),
+      returnCode_(code),
+      extendedCode_(connection != nullptr ? sqlite3_extended_errcode(connection) : code),
+      reported_(false) {}
+
+const std::string& SQLiteDatabase::sqlite_exception::reportedSqliteMessage() const noexcept {
+  static const std::string none;
+  return reported_ ? sqliteMessage_ : none;
+}
 
 SQLiteDatabase::SQLiteDatabase(const std::string& path, int flags) : flags_(flags), path_(path) {
   sqlite3* connection = nullptr;
@@ -74,7 +96,8 @@ void SQLiteDatabase::runExec(const std::string& sql, const std::string& failureT
   if (lastResult_ != SQLITE_OK) {
     std::string sqliteText = errorText ? errorText : "";
     sqlite3_free(errorText);
-    throw sqlite_exception(failureText, sqliteText, lastResult_);
+    throw sqlite_exception(failureText, sqliteText, lastResult_,
+                           sqlite3_extended_errcode(handle()));
   }
   sqlite3_free(errorText);
 }
@@ -120,7 +143,7 @@ void SQLiteDatabase::executeStatement(Statement& statement) {
   ResultCursor cursor(statement);
   lastResult_ = cursor.lastResult();
   if (lastResult_ != SQLITE_DONE) {
-    throw sqlite_exception("sqlite query execution failed.", lastResult_);
+    throw sqlite_exception("sqlite query execution failed.", lastResult_, statement.connection());
   }
 }
 
@@ -133,7 +156,8 @@ void SQLiteDatabase::query(Statement& statement, QueryResult& rows) {
   }
   // A step that failed part-way is a failure, not the end of the rows.
   if (cursor.lastResult() != SQLITE_DONE) {
-    throw sqlite_exception("sqlite query execution failed.", cursor.lastResult());
+    throw sqlite_exception("sqlite query execution failed.", cursor.lastResult(),
+                           statement.connection());
   }
 }
 

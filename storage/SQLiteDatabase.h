@@ -16,19 +16,39 @@ class Statement;
 
 class SQLiteDatabase {
  public:
-  // Every SQLite failure of the tool. what() ends in ". Return code : " + code.
+  // Every SQLite failure of the tool: what() ends in ". Return code : " + code; the
+  // extended code and SQLite's own text say why. The text of a failed exec has always been
+  // part of the report that callers read; that of a statement failure is kept for the
+  // diagnostic log only, so that the error objects callers parse stay as they were.
   class sqlite_exception : public std::exception {
    public:
+    // A failed exec: SQLite's text is reported.
+    sqlite_exception(const std::string& text, const std::string& sqliteText, int code,
+                     int extendedCode);
     sqlite_exception(const std::string& text, const std::string& sqliteText, int code);
+    // A failure without SQLite's text (no connection, a failed open).
     sqlite_exception(const std::string& text, int code);
+    // A failed prepare, bind or step: SQLite's text and extended code are read from the
+    // connection, for the diagnostic log.
+    sqlite_exception(const std::string& text, int code, sqlite3* connection);
     const char* what() const noexcept override { return message_.c_str(); }
+    // SQLite's own text of the failure; may be empty.
     const std::string& sqliteMessage() const noexcept { return sqliteMessage_; }
+    // The part of SQLite's text that callers read in the error object: the text of a
+    // failed exec, empty for any other failure.
+    const std::string& reportedSqliteMessage() const noexcept;
+    // What callers read of the failure: what() + ". " + the reported SQLite text (the ". "
+    // also when that text is empty).
+    std::string report() const { return message_ + ". " + reportedSqliteMessage(); }
     int returnCode() const noexcept { return returnCode_; }
+    int extendedCode() const noexcept { return extendedCode_; }
 
    private:
     std::string message_;
     std::string sqliteMessage_;
     int returnCode_;
+    int extendedCode_;
+    bool reported_;
   };
 
   // Opens the connection; raises sqlite_exception when the open fails.

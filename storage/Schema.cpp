@@ -114,7 +114,7 @@ const char* const kTrailingTables[] = {
 // Tables of earlier layouts that the tool no longer uses.
 const char* const kObsoleteTables[] = {"QUEUED_TO_CAPTURE_DATA"};
 
-// Steps 1 to 5: journal mode, tables, index; stops at the first failure.
+// Journal mode, tables and the history index, in this order; stops at the first failure.
 void createTablesAndIndex(SQLiteDatabase& database) {
   database.execute("PRAGMA journal_mode=WAL;");
   for (const char* sql : kLeadingTables) database.createTable(sql);
@@ -139,8 +139,7 @@ void generateSchema(SQLiteDatabase& database) {
   try {
     createTablesAndIndex(database);
   } catch (const sqlite_exception& e) {
-    throw std::runtime_error(std::string("Failed to create database.") + e.what() + ". " +
-                             e.sqliteMessage());
+    throw std::runtime_error(std::string("Failed to create database.") + e.report());
   } catch (const std::exception& e) {
     throw std::runtime_error(std::string("Failed to create database.") + e.what());
   } catch (...) {
@@ -165,8 +164,7 @@ void seedFeatureCatalogue(SQLiteDatabase& database) {
       database.executeStatement(insert);
     }
   } catch (const sqlite_exception& e) {
-    throw std::runtime_error(std::string("Failed to generate features data.") + e.what() + ". " +
-                             e.sqliteMessage());
+    throw std::runtime_error(std::string("Failed to generate features data.") + e.report());
   } catch (const std::exception& e) {
     throw std::runtime_error(std::string("Failed to generate features data") + e.what());
   }
@@ -177,8 +175,7 @@ void createSchema(const std::string& path) {
     SQLiteDatabase database(path, kDatabaseOpenFlags);
     generateSchema(database);
   } catch (const sqlite_exception& e) {
-    throw std::runtime_error(std::string("Failed to create database object.") + e.what() + ". " +
-                             e.sqliteMessage());
+    throw std::runtime_error(std::string("Failed to create database object.") + e.report());
   } catch (const std::exception& e) {
     throw std::runtime_error(std::string("Failed to generate schema.") + e.what());
   }

@@ -19,12 +19,13 @@ Statement::Statement(sqlite3* connection, const std::string& sql)
     if (!waitIfBusy(connection_, result)) break;
   }
   if (result != SQLITE_OK) {
-    throw sqlite_exception("sqlite prepare statement failed for query - " + sql_, result);
+    throw sqlite_exception("sqlite prepare statement failed for query - " + sql_, result,
+                           connection_);
   }
 }
 
 void Statement::checkBind(int result) const {
-  if (result != SQLITE_OK) throw sqlite_exception("sqlite bind failed.", result);
+  if (result != SQLITE_OK) throw sqlite_exception("sqlite bind failed.", result, connection_);
 }
 
 void Statement::bindText(int index, const std::string& text) {

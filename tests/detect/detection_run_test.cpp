@@ -16,6 +16,7 @@ namespace {
 
 using Quorvan::Stowfleet::UsageReporting::kDatabaseOpenFlags;
 using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 
 constexpr long long kNextDay = kNewestHistoryBackup + kDay;
 
@@ -50,7 +51,8 @@ class DetectionRunTest : public ::testing::Test {
 
   void run(bool propagateErrors = true) {
     SQLiteDatabase database(work.database(), kDatabaseOpenFlags);
-    DetectionEngine engine(work.configPath(), database, 2.5, 3.0, propagateErrors);
+    DetectionEngine engine(work.configPath(), database, 2.5, 3.0,
+                           propagateErrors ? FailurePolicy::kPropagate : FailurePolicy::kContain);
     runDetection(engine);
   }
 

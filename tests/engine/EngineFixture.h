@@ -19,7 +19,10 @@
 
 namespace sfad::test {
 
+using Quorvan::Stowfleet::UsageReporting::QueryResult;
+using Quorvan::Stowfleet::UsageReporting::ResultRow;
 using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 
 struct LogEntry {
   int level;

@@ -45,7 +45,7 @@ class AnomalyRecordTest : public EngineTest {
 
 TEST_F(AnomalyRecordTest, ImageSizeAnomalyIsStoredWithItsExactDocumentAndFeatureRow) {
   const AnomalousFeatures features = {{"IMAGE_SIZE", stats(2048, 1024, 1536, "Image size", "MB")}};
-  engine_.storeAnomaly(job_, scoreOf(1.234), kReducedTraining, features);
+  engine_.anomalies().store(job_, scoreOf(1.234), TrainingMode::kReduced, features);
 
   const TextRows anomaly = rows(
       "SELECT ANOMALY_UNIQUE_ID, PROCESSED, DETECTION_KEY, CLIENT, "
@@ -79,7 +79,7 @@ TEST_F(AnomalyRecordTest, DocumentMembersFollowFeaturesAndTrainingMode) {
   struct Case {
     const char* name;
     AnomalousFeatures features;
-    int mode;
+    TrainingMode mode;
     const char* member;
     const char* expectedText;  // "" for an absent member
     const char* expectedSummary;
@@ -89,7 +89,7 @@ TEST_F(AnomalyRecordTest, DocumentMembersFollowFeaturesAndTrainingMode) {
   const Case cases[] = {
       {"counts are truncated",
        {{"NUM_FILES", stats(10.9, 2.2, 5.8, "Backup files count", "")}},
-       kFullTraining,
+       TrainingMode::kFull,
        "anomalyBackupFilesCount",
        "10 (Usual: 2 - 5)",
        "Backup files count",
@@ -97,7 +97,7 @@ TEST_F(AnomalyRecordTest, DocumentMembersFollowFeaturesAndTrainingMode) {
        "JOB_BASED"},
       {"total time hidden in reduced mode",
        {{"TOTAL_TIME", stats(600, 10, 20, "Total time", "Seconds")}},
-       kReducedTraining,
+       TrainingMode::kReduced,
        "anomalyTimeTaken",
        "",
        "",
@@ -105,7 +105,7 @@ TEST_F(AnomalyRecordTest, DocumentMembersFollowFeaturesAndTrainingMode) {
        "JOB_BASED"},
       {"total time shown in full mode, without unit",
        {{"TOTAL_TIME", stats(600, 10, 20, "Total time", "Seconds")}},
-       kFullTraining,
+       TrainingMode::kFull,
        "anomalyTimeTaken",
        "600 (Usual: 10 - 20)",
        "Total time",
@@ -113,7 +113,7 @@ TEST_F(AnomalyRecordTest, DocumentMembersFollowFeaturesAndTrainingMode) {
        "JOB_BASED"},
       {"deduplication rule",
        {{"DEDUP_RATE_EXT", stats(2.5, 10, 50, "Deduplication ratio", "%")}},
-       kFullTraining,
+       TrainingMode::kFull,
        "anomalyDeduplicationRatio",
        "2.5 (Usual: 10 - 50)",
        "Deduplication ratio",
@@ -121,7 +121,7 @@ TEST_F(AnomalyRecordTest, DocumentMembersFollowFeaturesAndTrainingMode) {
        "JOB_BASED_DEDUP_CUSTOM_RULE"},
       {"rates in six significant digits",
        {{"DEDUP_RATE", stats(12.3456789, 1e-07, 1.0, "Deduplication ratio", "%")}},
-       kFullTraining,
+       TrainingMode::kFull,
        "anomalyDeduplicationRatio",
        "12.3457 (Usual: 1e-07 - 1)",
        "Deduplication ratio",
@@ -131,18 +131,18 @@ TEST_F(AnomalyRecordTest, DocumentMembersFollowFeaturesAndTrainingMode) {
        {{"NUM_FILES", stats(1, 2, 3, "Backup files count", "")},
         {"KB_TRANSFERRED", stats(512, 1024, 2048, "Data transferred", "MB")},
         {"IMAGE_SIZE", stats(1, 2, 3, "Image size", "MB")}},
-       kFullTraining,
+       TrainingMode::kFull,
        "anomalyDataTransferred",
        "0.5000 MB (Usual: 1.0000 MB - 2.0000 MB)",
        "Anomaly image size, Backup files count, Data transferred",
        "3",
        "JOB_BASED"},
-      {"nothing reported", {}, kFullTraining, "anomalyImageSize", "", "", "0", "JOB_BASED"},
+      {"nothing reported", {}, TrainingMode::kFull, "anomalyImageSize", "", "", "0", "JOB_BASED"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string details =
-        engine_.buildAnomalyDetails(job_, c.features, c.mode, "77_1000", scoreOf(0.5), 42);
+        AnomalyStore::detailsDocument(job_, c.features, c.mode, "77_1000", scoreOf(0.5), 42);
     EXPECT_EQ(attribute(details, c.member), c.expectedText);
     EXPECT_EQ(attribute(details, "summary"), c.expectedSummary);
     EXPECT_EQ(attribute(details, "count"), c.expectedCount);
@@ -155,7 +155,7 @@ TEST_F(AnomalyRecordTest, FeatureHiddenInDetailsStillGetsItsRow) {
   const AnomalousFeatures features = {
       {"TOTAL_TIME", stats(600, 10, 20, "Total time", "Seconds")},
       {"KB_TRANSFERRED", stats(3000, 1000, 2000, "Data transferred", "MB")}};
-  engine_.storeAnomaly(job_, scoreOf(0.5), kReducedTraining, features);
+  engine_.anomalies().store(job_, scoreOf(0.5), TrainingMode::kReduced, features);
   EXPECT_EQ(rows("SELECT FEATURE, CURRENT_VALUE, MIN_VALUE, MAX_VALUE, UNIT "
                  "FROM ANOMALY_PER_FEATURE_DATA ORDER BY FEATURE"),
             (TextRows{{"KB_TRANSFERRED", "2.93", "0.977", "1.953", "MB"},
@@ -163,7 +163,7 @@ TEST_F(AnomalyRecordTest, FeatureHiddenInDetailsStillGetsItsRow) {
 }
 
 TEST_F(AnomalyRecordTest, DeduplicationRuleRowIsWrittenAsDedupRate) {
-  engine_.storeDedupAnomaly(job_, scoreOf(0.0),
+  engine_.anomalies().store(job_, scoreOf(0.0), TrainingMode::kFull,
                             {{"DEDUP_RATE_EXT", stats(2.5, 10, 50, "Deduplication ratio", "%")}});
   EXPECT_EQ(rows("SELECT FEATURE, CURRENT_VALUE, MIN_VALUE, MAX_VALUE, UNIT "
                  "FROM ANOMALY_PER_FEATURE_DATA"),
@@ -171,11 +171,11 @@ TEST_F(AnomalyRecordTest, DeduplicationRuleRowIsWrittenAsDedupRate) {
 }
 
 TEST_F(AnomalyRecordTest, SecondStoreOfTheSameJobKeepsTheFirstRecord) {
-  engine_.storeAnomaly(job_, scoreOf(1.0), kFullTraining,
-                       {{"NUM_FILES", stats(9, 1, 2, "Backup files count", "")}});
+  engine_.anomalies().store(job_, scoreOf(1.0), TrainingMode::kFull,
+                            {{"NUM_FILES", stats(9, 1, 2, "Backup files count", "")}});
   const TextRows first = rows("SELECT * FROM ANOMALY_DATA");
-  engine_.storeAnomaly(job_, scoreOf(2.0), kFullTraining,
-                       {{"NUM_FILES", stats(7, 1, 2, "Backup files count", "")}});
+  engine_.anomalies().store(job_, scoreOf(2.0), TrainingMode::kFull,
+                            {{"NUM_FILES", stats(7, 1, 2, "Backup files count", "")}});
   EXPECT_EQ(rows("SELECT * FROM ANOMALY_DATA"), first);
   EXPECT_EQ(value("SELECT CURRENT_VALUE FROM ANOMALY_PER_FEATURE_DATA"), "9.0");
 }
@@ -189,16 +189,15 @@ TEST_F(AnomalyRecordTest, ClusterValuesComeFromTrainingRowsOfTheNearestLabel) {
   }
   // Point 0 is the job under test; points 1 and 3 share the nearest label.
   const ClusterValues values =
-      engine_.collectClusterValues(1, training, {-1, 1, 2, 1}, kReducedTraining);
+      collectClusterValues(1, training, {-1, 1, 2, 1}, TrainingMode::kReduced);
   EXPECT_EQ(values.size(), 2u);
   EXPECT_EQ(values.at("NUM_FILES"), (std::vector<double>{5, 7}));
-  EXPECT_EQ(DetectionEngine::usualRange(values, "NUM_FILES"), std::make_pair(5.0, 7.0));
-  EXPECT_EQ(DetectionEngine::usualRange(values, "TOTAL_TIME"), std::make_pair(-1.0, -1.0));
+  EXPECT_EQ(usualRange(values, "NUM_FILES"), std::make_pair(5.0, 7.0));
+  EXPECT_EQ(usualRange(values, "TOTAL_TIME"), std::make_pair(-1.0, -1.0));
 
-  const ClusterValues none =
-      engine_.collectClusterValues(3, training, {-1, 1, 2, 1}, kFullTraining);
+  const ClusterValues none = collectClusterValues(3, training, {-1, 1, 2, 1}, TrainingMode::kFull);
   EXPECT_EQ(none.size(), 5u);
-  EXPECT_EQ(DetectionEngine::usualRange(none, "DEDUP_RATE"), std::make_pair(-1.0, -1.0));
+  EXPECT_EQ(usualRange(none, "DEDUP_RATE"), std::make_pair(-1.0, -1.0));
 }
 
 }  // namespace

@@ -27,10 +27,10 @@ class CalibrationTest : public EngineTest {
 
 TEST_F(CalibrationTest, ColumnsWithoutDeviationKeepTheFirstRadius) {
   const ResultRow job = queued(makeJob("9", 5000));
-  engine_.calibrateModel(job, QueryResult(5, trainingRow(10, 2048)), kReducedTraining);
+  engine_.models().calibrate(job, QueryResult(5, trainingRow(10, 2048)), TrainingMode::kReduced);
   EXPECT_EQ(storedRadius(), 2.5);
   QueryResult model;
-  engine_.getModelParams(job, model);
+  engine_.models().parameters(job, model);
   ASSERT_EQ(model.size(), 1u);
   EXPECT_EQ(model[0].asDouble("EPS"), 2.5);
 }
@@ -39,7 +39,7 @@ TEST_F(CalibrationTest, JobFarFromAllOthersStoresTheValueAfterTheLastTry) {
   // Ten equal jobs and one that lies about 4.9 normalised units away from them.
   QueryResult rows(10, trainingRow(10, 2048));
   rows.push_back(trainingRow(1e6, 1e9));
-  engine_.calibrateModel(queued(makeJob("9", 5000)), rows, kReducedTraining);
+  engine_.models().calibrate(queued(makeJob("9", 5000)), rows, TrainingMode::kReduced);
   EXPECT_EQ(storedRadius(), 4.000000000000001);
   EXPECT_GT(storedRadius(), 4.0);
 }
@@ -48,7 +48,8 @@ TEST_F(CalibrationTest, StoredModelRowCarriesTheGroupAndTheCaptureTime) {
   JobRecord record = makeJob("9", 5000);
   record.assetId = "NA";
   const int before = platform::currentTime32();
-  engine_.calibrateModel(queued(record), QueryResult(3, trainingRow(1, 1)), kFullTraining);
+  engine_.models().calibrate(queued(record), QueryResult(3, trainingRow(1, 1)),
+                             TrainingMode::kFull);
   const TextRows stored = rows(
       "SELECT CLIENT, POLICY, POLICY_TYPE, SCHEDULE_TYPE, "
       "SCHEDULE_NAME, APP_TYPE, EPS, DESTINATION_STORAGE_NAME, "
@@ -58,13 +59,13 @@ TEST_F(CalibrationTest, StoredModelRowCarriesTheGroupAndTheCaptureTime) {
             (std::vector<std::string>{"c1", "p1", "Standard", "FULL", "daily", "NONE", "2.5",
                                       "stu1", "NA"}));
   EXPECT_GE(std::stoi(stored[0].back()), before);
-  engine_.deleteModelParams(queued(record));
+  engine_.models().remove(queued(record));
   EXPECT_EQ(value("SELECT COUNT(*) FROM DBSCAN_MODEL_PARAMS"), "0");
 }
 
 TEST_F(CalibrationTest, ModelIsDueWithoutRowAndOnceOlderThanFourteenDays) {
   const ResultRow job = queued(makeJob("9", 5000));
-  EXPECT_TRUE(engine_.isCalibrationDue(job));
+  EXPECT_TRUE(engine_.models().isCalibrationDue(job));
   struct Case {
     int age;
     bool due;
@@ -79,7 +80,7 @@ TEST_F(CalibrationTest, ModelIsDueWithoutRowAndOnceOlderThanFourteenDays) {
                  "INSERT OR REPLACE INTO DBSCAN_MODEL_PARAMS VALUES ('c1', 'p1', "
                  "'Standard', 'FULL', 'daily', 'NONE', 2.5, " +
                      std::to_string(now - c.age) + ", 'stu1', 'A1');");
-      const bool due = engine_.isCalibrationDue(job);
+      const bool due = engine_.models().isCalibrationDue(job);
       if (platform::currentTime32() != now) continue;
       EXPECT_EQ(due, c.due);
       break;
@@ -90,11 +91,11 @@ TEST_F(CalibrationTest, ModelIsDueWithoutRowAndOnceOlderThanFourteenDays) {
 TEST_F(CalibrationTest, GroupsDifferingOnlyInAssetShareOneModelRow) {
   JobRecord other = makeJob("8", 5000);
   other.assetId = "A2";
-  engine_.calibrateModel(queued(makeJob("9", 5000)), QueryResult(3, trainingRow(1, 1)),
-                         kFullTraining);
-  engine_.calibrateModel(queued(other), QueryResult(3, trainingRow(1, 1)), kFullTraining);
+  engine_.models().calibrate(queued(makeJob("9", 5000)), QueryResult(3, trainingRow(1, 1)),
+                             TrainingMode::kFull);
+  engine_.models().calibrate(queued(other), QueryResult(3, trainingRow(1, 1)), TrainingMode::kFull);
   EXPECT_EQ(value("SELECT ASSET_ID FROM DBSCAN_MODEL_PARAMS"), "A2");
-  EXPECT_TRUE(engine_.isCalibrationDue(queued(makeJob("9", 5000))));
+  EXPECT_TRUE(engine_.models().isCalibrationDue(queued(makeJob("9", 5000))));
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ TEST_F(DedupRuleTest, ReportsOnlyFullBackupsStrictlyBelowAKnownThreshold) {
     SCOPED_TRACE(c.name);
     executeSql(path_, "DELETE FROM DEDUP_THRESHOLD; DELETE FROM ANOMALY_DATA;");
     if (c.threshold != -1) setThreshold("Standard", c.threshold);
-    EXPECT_EQ(engine_.applyDedupRule(queued(jobWithRate(c.rate, c.scheduleType))), c.reported);
+    EXPECT_EQ(engine_.dedupRule().apply(queued(jobWithRate(c.rate, c.scheduleType))), c.reported);
     EXPECT_EQ(anomalyCount(), c.reported ? "1" : "0");
   }
 }
@@ -63,15 +63,15 @@ TEST_F(DedupRuleTest, ScoreNeedsThirtyPeers) {
   std::vector<double> rates;
   for (int i = 1; i <= 29; ++i) rates.push_back(10.0 * i);
   storePeers(rates);
-  EXPECT_TRUE(engine_.applyDedupRule(queued(jobWithRate(5))));
+  EXPECT_TRUE(engine_.dedupRule().apply(queued(jobWithRate(5))));
   EXPECT_EQ(value("SELECT MIN_VALUE || ' ' || MAX_VALUE FROM ANOMALY_PER_FEATURE_DATA"), "0.0 0.0");
-  EXPECT_EQ(engine_.getDedupScore(queued(jobWithRate(5))).score, 0.0);
+  EXPECT_EQ(engine_.dedupRule().score(queued(jobWithRate(5))).score, 0.0);
 
   storePeers({-1.0, 20,  30,  40,  50,  60,  70,  80,  90,  100, 110, 120, 130, 140, 150,
               160,  170, 180, 190, 200, 210, 220, 230, 240, 250, 260, 270, 280, 290, 10});
   // 30 peers now (the stores above replaced the first 29): -1.0 and 10 to 290.
   ASSERT_EQ(value("SELECT COUNT(*) FROM HIST_DATA"), "30");
-  const DedupScore score = engine_.getDedupScore(queued(jobWithRate(5)));
+  const DedupScore score = engine_.dedupRule().score(queued(jobWithRate(5)));
   EXPECT_EQ(score.usualMin, -1.0);
   EXPECT_EQ(score.usualMax, 290.0);
   // The job's distance to its nearest peer, 10, in standard deviations of all
@@ -88,7 +88,7 @@ TEST_F(DedupRuleTest, ScoreNeedsThirtyPeers) {
 
 TEST_F(DedupRuleTest, EqualRatesScoreZero) {
   storePeers(std::vector<double>(30, 20.0));
-  const DedupScore score = engine_.getDedupScore(queued(jobWithRate(20)));
+  const DedupScore score = engine_.dedupRule().score(queued(jobWithRate(20)));
   EXPECT_EQ(score.score, 0.0);
   EXPECT_EQ(score.usualMin, 20.0);
   EXPECT_EQ(score.usualMax, 20.0);
@@ -101,17 +101,17 @@ TEST_F(DedupRuleTest, DedupFeedbackOfTheGroupSilencesTheRuleOnAnyStorageOrAsset)
   marked.assetId = "A9";
   storeIntoHistory(db_, marked);
   executeSql(path_, "UPDATE HIST_DATA SET USER_IDENTIFIED_CLUSTER = 1;");
-  EXPECT_TRUE(engine_.applyDedupRule(queued(jobWithRate(10))));
+  EXPECT_TRUE(engine_.dedupRule().apply(queued(jobWithRate(10))));
   executeSql(path_,
              "UPDATE HIST_DATA SET USER_IDENTIFIED_CLUSTER = 2; DELETE FROM "
              "ANOMALY_DATA;");
-  EXPECT_FALSE(engine_.applyDedupRule(queued(jobWithRate(10))));
+  EXPECT_FALSE(engine_.dedupRule().apply(queued(jobWithRate(10))));
   EXPECT_EQ(anomalyCount(), "0");
 }
 
 TEST_F(DedupRuleTest, ReportedAnomalyCarriesTheRuleType) {
   setThreshold("Standard", 50);
-  EXPECT_TRUE(engine_.applyDedupRule(queued(jobWithRate(2.5))));
+  EXPECT_TRUE(engine_.dedupRule().apply(queued(jobWithRate(2.5))));
   const std::string details = value("SELECT ANOMALY_DETAILS FROM ANOMALY_DATA");
   EXPECT_NE(details.find("\"anomalyDeduplicationRatio\": \"2.5 (Usual: 0 - 0)\""),
             std::string::npos);
@@ -122,7 +122,7 @@ TEST_F(DedupRuleTest, ReportedAnomalyCarriesTheRuleType) {
 TEST_F(DedupRuleTest, SeedingKeepsExistingThresholds) {
   setThreshold("Standard", 5);
   LogCapture log;
-  engine_.seedDedupThresholds({{"Oracle", 3.0}, {"Standard", 7.0}});
+  engine_.dedupRule().seedThresholds({{"Oracle", 3.0}, {"Standard", 7.0}});
   EXPECT_EQ(rows("SELECT * FROM DEDUP_THRESHOLD ORDER BY WORKLOAD"),
             (TextRows{{"Oracle", "3.0"}, {"Standard", "5.0"}}));
   ASSERT_EQ(log.entries.size(), 2u);
@@ -133,11 +133,11 @@ TEST_F(DedupRuleTest, SeedingKeepsExistingThresholds) {
 TEST_F(DedupRuleTest, FailuresAreLoggedAndGiveNeutralValues) {
   executeSql(path_, "DROP TABLE DEDUP_THRESHOLD; DROP TABLE HIST_DATA;");
   LogCapture log;
-  EXPECT_EQ(engine_.getDedupThreshold("Standard"), -1.0);
-  const DedupScore score = engine_.getDedupScore(queued(jobWithRate(5)));
+  EXPECT_EQ(engine_.dedupRule().threshold("Standard"), -1.0);
+  const DedupScore score = engine_.dedupRule().score(queued(jobWithRate(5)));
   EXPECT_EQ(score.score, 0.0);
   EXPECT_EQ(score.usualMax, 0.0);
-  engine_.seedDedupThresholds({{"Oracle", 3.0}, {"Standard", 7.0}});
+  engine_.dedupRule().seedThresholds({{"Oracle", 3.0}, {"Standard", 7.0}});
   ASSERT_EQ(log.entries.size(), 4u);  // the first failing seed ends the seeding
   const std::string prefixes[] = {"Failed to get deduplication threshold. sqlite prepare",
                                   "Failed to get anomaly score. sqlite prepare",
@@ -148,13 +148,12 @@ TEST_F(DedupRuleTest, FailuresAreLoggedAndGiveNeutralValues) {
     EXPECT_EQ(log.entries[i].level, levels[i]);
     EXPECT_EQ(log.entries[i].message.rfind(prefixes[i], 0), 0u) << log.entries[i].message;
   }
-  // Message and SQLite text, one blank between them (the prepare failure has no
-  // text).
+  // Message and SQLite text, one blank between them; the log names the reason.
   EXPECT_EQ(log.entries[0].message,
             "Failed to get deduplication threshold. sqlite prepare statement "
             "failed for query - "
             "SELECT MIN_DEDUP  FROM DEDUP_THRESHOLD WHERE WORKLOAD = ? . "
-            "Return code : 1 ");
+            "Return code : 1 no such table: DEDUP_THRESHOLD");
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ TEST_F(FeedbackTest, FeedbackOneOrTwoMovesTheHeldJobAndAnyOtherValueStays) {
     holdAnomalousJob("77");
     giveFeedback("77_1000", c.feedback);
     LogCapture log;
-    engine_.incorporateFeedback();
+    engine_.feedback().incorporate();
     EXPECT_EQ(count("ANOMALY_DATA_FEEDBACK"), c.moved ? "0" : "1");
     EXPECT_EQ(count("DATA_TO_PROCESS"), c.moved ? "0" : "1");
     EXPECT_EQ(value("SELECT USER_IDENTIFIED_CLUSTER || ' ' || MODE FROM HIST_DATA"),
@@ -66,7 +66,7 @@ TEST_F(FeedbackTest, FeedbackWithoutAnomalyOrQueuedJobStaysForLaterRuns) {
   holdAnomalousJob("78");
   executeSql(path_, "DELETE FROM DATA_TO_PROCESS;");  // purged meanwhile
   giveFeedback("78_1000", "2");
-  engine_.incorporateFeedback();
+  engine_.feedback().incorporate();
   EXPECT_EQ(count("ANOMALY_DATA_FEEDBACK"), "2");
   EXPECT_EQ(count("HIST_DATA"), "0");
 }
@@ -80,7 +80,7 @@ TEST_F(FeedbackTest, MovedJobKeepsEveryColumnAndLosesItsQueueRow) {
   record.imageSize = 2048.5;
   ResultRow job = queued(record);
   job.set("USER_IDENTIFIED_CLUSTER", "-1");
-  engine_.moveToHistory(job);
+  engine_.queue().retire(job);
   EXPECT_EQ(rows("SELECT * FROM HIST_DATA"), (TextRows{{"c1_1000",
                                                         "1000",
                                                         "c1",
@@ -113,7 +113,7 @@ TEST_F(FeedbackTest, FailedFeedbackRemovalUndoesThatJobsMoveOnly) {
   giveFeedback("77_1000", "1");
   giveFeedback("78_1000", "1");
   blockFeedbackRemoval("78_1000");
-  EXPECT_THROW(engine_.incorporateFeedback(), sqlite_exception);
+  EXPECT_THROW(engine_.feedback().incorporate(), sqlite_exception);
   // The first unit stays done; the failed one is as before: queued, not in
   // history.
   EXPECT_EQ(rows("SELECT JOB_ID FROM HIST_DATA"), (TextRows{{"77"}}));
@@ -129,7 +129,7 @@ TEST_F(FeedbackTest, FailedUnitInsideAnEnclosingTransactionLeavesTheTransactionU
   giveFeedback("78_1000", "1");
   blockFeedbackRemoval("78_1000");
   db_.beginTransaction();
-  EXPECT_THROW(engine_.incorporateFeedback(), sqlite_exception);
+  EXPECT_THROW(engine_.feedback().incorporate(), sqlite_exception);
   ASSERT_TRUE(db_.inTransaction());
   db_.endTransaction();
   EXPECT_EQ(rows("SELECT JOB_ID FROM HIST_DATA"), (TextRows{{"77"}}));
@@ -140,7 +140,7 @@ TEST_F(FeedbackTest, FailedUnitInsideAnEnclosingTransactionLeavesTheTransactionU
 TEST_F(FeedbackTest, UnreadableFeedbackTableIsLoggedAndSkipped) {
   executeSql(path_, "DROP TABLE ANOMALY_DATA_FEEDBACK;");
   LogCapture log;
-  EXPECT_NO_THROW(engine_.incorporateFeedback());
+  EXPECT_NO_THROW(engine_.feedback().incorporate());
   ASSERT_EQ(log.entries.size(), 1u);
   EXPECT_EQ(log.entries[0].level, kLogProgress);
   EXPECT_EQ(log.entries[0].message,

@@ -28,27 +28,30 @@ TEST_F(TrainingSetTest, ShortHistoryOnOwnStorageFallsBackToReducedSetOverAllStor
   storeHistory(29, 1000, "stu1");
   storeHistory(10, 2000, "stu2");
   QueryResult rows;
-  EXPECT_EQ(engine_.getTrainingSet(queued(makeJob("9", 5000)), rows, 30, 365), kReducedTraining);
+  EXPECT_EQ(engine_.history().trainingSet(queued(makeJob("9", 5000)), rows, 30, 365),
+            TrainingMode::kReduced);
   ASSERT_EQ(rows.size(), 39u);
   EXPECT_EQ(rows[0].text("NUM_FILES"),
             "2009");  // newest first, from any storage
   EXPECT_FALSE(rows[0].has("TOTAL_TIME"));
 
   FeatureMatrix matrix;
-  engine_.buildFeatureVectors(rows, matrix, kReducedTraining, {});
+  buildFeatureVectors(rows, matrix, TrainingMode::kReduced, {});
   ASSERT_EQ(matrix.size(), 39u);
   EXPECT_EQ(matrix[0], (FeatureVector{2009.0, 2048.0}));
 
   storeHistory(1, 3000, "stu1");
   rows.clear();
-  EXPECT_EQ(engine_.getTrainingSet(queued(makeJob("9", 5000)), rows, 30, 365), kFullTraining);
+  EXPECT_EQ(engine_.history().trainingSet(queued(makeJob("9", 5000)), rows, 30, 365),
+            TrainingMode::kFull);
   EXPECT_EQ(rows.size(), 30u);
 }
 
 TEST_F(TrainingSetTest, SetIsNewestFirstAndCutAtTheLimit) {
   storeHistory(400, 1);
   QueryResult rows;
-  EXPECT_EQ(engine_.getTrainingSet(queued(makeJob("9", 5000)), rows, 30, 365), kFullTraining);
+  EXPECT_EQ(engine_.history().trainingSet(queued(makeJob("9", 5000)), rows, 30, 365),
+            TrainingMode::kFull);
   ASSERT_EQ(rows.size(), 365u);
   EXPECT_EQ(rows.front().asInt("NUM_FILES"), 400);
   EXPECT_EQ(rows.back().asInt("NUM_FILES"), 36);  // the 35 oldest are left out
@@ -79,7 +82,8 @@ TEST_F(TrainingSetTest, RequiredObservationsFollowAssetAndHighestStream) {
     JobRecord job = makeJob("9", 5000);
     job.assetId = c.jobAsset;
     int maxStream = 7;
-    EXPECT_EQ(engine_.getRequiredObservations(queued(job), 30, maxStream), c.expectedRequired);
+    EXPECT_EQ(engine_.history().requiredObservations(queued(job), 30, maxStream),
+              c.expectedRequired);
     EXPECT_EQ(maxStream, c.expectedMaxStream);
   }
 }
@@ -89,9 +93,9 @@ TEST_F(TrainingSetTest, StreamHistoryIsCountedPerStreamNumber) {
   JobRecord job = makeJob("9", 5000);
   job.assetId = "NA";
   job.streamNumber = 2;
-  EXPECT_TRUE(engine_.hasStreamHistory(queued(job)));
+  EXPECT_TRUE(engine_.history().hasStreamHistory(queued(job)));
   job.streamNumber = 3;
-  EXPECT_FALSE(engine_.hasStreamHistory(queued(job)));
+  EXPECT_FALSE(engine_.history().hasStreamHistory(queued(job)));
 }
 
 TEST_F(TrainingSetTest, DisabledFeaturesAreLeftOutByLowerCasedName) {
@@ -105,21 +109,21 @@ TEST_F(TrainingSetTest, DisabledFeaturesAreLeftOutByLowerCasedName) {
     row.set(column, text);
   }
   FeatureMatrix matrix;
-  engine_.buildFeatureVectors({row}, matrix, kFullTraining, {"image_size"});
+  buildFeatureVectors({row}, matrix, TrainingMode::kFull, {"image_size"});
   EXPECT_EQ(matrix, (FeatureMatrix{{10.0, 7.0, 60.0, 1.5}}));
   matrix.clear();
-  engine_.buildFeatureVectors({row}, matrix, kReducedTraining,
-                              {"num_files", "image_size", "total_time"});
+  buildFeatureVectors({row}, matrix, TrainingMode::kReduced,
+                      {"num_files", "image_size", "total_time"});
   EXPECT_EQ(matrix, (FeatureMatrix{{}}));  // an empty vector still makes a row
 }
 
 TEST_F(TrainingSetTest, LastBackupTimeLooksAtStorageNaInReducedMode) {
   storeHistory(3, 1000, "stu1");
   const ResultRow job = queued(makeJob("9", 5000));
-  EXPECT_EQ(engine_.getLastBackupTime(job, kFullTraining), 1002);
-  EXPECT_EQ(engine_.getLastBackupTime(job, kReducedTraining), 0);
+  EXPECT_EQ(engine_.history().lastBackupTime(job, TrainingMode::kFull), 1002);
+  EXPECT_EQ(engine_.history().lastBackupTime(job, TrainingMode::kReduced), 0);
   storeHistory(1, 1500, "NA");
-  EXPECT_EQ(engine_.getLastBackupTime(job, kReducedTraining), 1500);
+  EXPECT_EQ(engine_.history().lastBackupTime(job, TrainingMode::kReduced), 1500);
 }
 
 TEST_F(TrainingSetTest, ConfirmedJobWithinThresholdIsInclusive) {
@@ -128,12 +132,12 @@ TEST_F(TrainingSetTest, ConfirmedJobWithinThresholdIsInclusive) {
   unmarked.set("USER_IDENTIFIED_CLUSTER", "-1");
   confirmed.set("USER_IDENTIFIED_CLUSTER", "1");
   const DbscanClusterer clusterer(2.5, 3, STOP_WHEN_FIRST_CLUSTERED);
-  const ResultRow job;
+  const JobHistory& history = engine_.history();
   // The unmarked job at distance 0 never counts; the confirmed one lies at
   // exactly 5.
-  EXPECT_FALSE(engine_.isFarFromConfirmedJobs(job, {unmarked, confirmed}, matrix, 5.0, clusterer));
-  EXPECT_TRUE(engine_.isFarFromConfirmedJobs(job, {unmarked, confirmed}, matrix, 4.999, clusterer));
-  EXPECT_TRUE(engine_.isFarFromConfirmedJobs(job, {unmarked, unmarked}, matrix, 5.0, clusterer));
+  EXPECT_FALSE(history.isFarFromConfirmedJobs({unmarked, confirmed}, matrix, 5.0, clusterer));
+  EXPECT_TRUE(history.isFarFromConfirmedJobs({unmarked, confirmed}, matrix, 4.999, clusterer));
+  EXPECT_TRUE(history.isFarFromConfirmedJobs({unmarked, unmarked}, matrix, 5.0, clusterer));
 }
 
 }  // namespace

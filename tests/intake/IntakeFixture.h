@@ -34,12 +34,14 @@ class IntakeTest : public ::testing::Test {
     parseAndStore(dataPath, database);
   }
 
-  // The tool's error raised by storing the text, or nothing when it was stored.
+  // The tool's error object for the intake error raised by storing the text, or nothing
+  // when it was stored.
   std::optional<IntakeFailure> storeFailure(const std::string& dataFileText) {
     try {
       store(dataFileText);
-    } catch (const detection_cli_exception& e) {
-      return IntakeFailure{e.code(), e.what()};
+    } catch (const intake_error& e) {
+      const detection_cli_exception reported = reportedError(e);
+      return IntakeFailure{reported.code(), reported.what()};
     }
     return std::nullopt;
   }

@@ -57,7 +57,10 @@ TEST_F(StorageTest, ExecFailureCarriesTextSqliteMessageAndCode) {
     EXPECT_STREQ(e.what(), "Query execution failed for  SELEC nonsense. Return code : 1");
     EXPECT_EQ(e.sqliteMessage(), "near \"SELEC\": syntax error");
     EXPECT_EQ(e.returnCode(), SQLITE_ERROR);
+    EXPECT_EQ(e.extendedCode(), SQLITE_ERROR);
     EXPECT_EQ(db.lastResult(), SQLITE_ERROR);
+    // The text of a failed exec is part of what callers read.
+    EXPECT_EQ(e.report(), std::string(e.what()) + ". near \"SELEC\": syntax error");
   }
 }
 
@@ -87,6 +90,11 @@ TEST_F(StorageTest, ConstraintViolationKeepsItsOwnCode) {
   } catch (const sqlite_exception& e) {
     EXPECT_STREQ(e.what(), "sqlite query execution failed.. Return code : 19");
     EXPECT_EQ(e.returnCode(), SQLITE_CONSTRAINT);
+    // The reason is kept for the log; callers read the message and code only.
+    EXPECT_EQ(e.extendedCode(), SQLITE_CONSTRAINT_PRIMARYKEY);
+    EXPECT_EQ(e.sqliteMessage(), "UNIQUE constraint failed: T.ID");
+    EXPECT_EQ(e.reportedSqliteMessage(), "");
+    EXPECT_EQ(e.report(), "sqlite query execution failed.. Return code : 19. ");
   }
 }
 
@@ -107,6 +115,8 @@ TEST_F(StorageTest, PrepareFailureNamesTheQuery) {
   } catch (const sqlite_exception& e) {
     EXPECT_STREQ(e.what(),
                  "sqlite prepare statement failed for query - SELECT * FROM NOPE. Return code : 1");
+    EXPECT_EQ(e.sqliteMessage(), "no such table: NOPE");
+    EXPECT_EQ(e.report(), std::string(e.what()) + ". ");
   }
   try {
     Statement none(nullptr, "SELECT 1");
@@ -123,6 +133,9 @@ TEST_F(StorageTest, BindOutOfRangeFails) {
     FAIL();
   } catch (const sqlite_exception& e) {
     EXPECT_STREQ(e.what(), "sqlite bind failed.. Return code : 25");
+    EXPECT_EQ(e.sqliteMessage(), "column index out of range");
+    EXPECT_EQ(e.extendedCode(), SQLITE_RANGE);
+    EXPECT_EQ(e.report(), "sqlite bind failed.. Return code : 25. ");
   }
 }
 

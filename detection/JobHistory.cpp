@@ -1,18 +1,20 @@
-// Training-set selection: how much history a job's group needs, which history
-// rows train it, their feature vectors, and the checks against the group's
-// history.
+// The reads of a job's training history: how much history its group needs, which rows
+// train it, and the checks against the group's history.
+#include "detection/JobHistory.h"
+
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstdint>
 
-#include "detection/DetectionEngine.h"
 #include "detection/DiagnosticLog.h"
 #include "detection/GroupFields.h"
 #include "storage/Statement.h"
 
 namespace sfad {
 
+using Quorvan::Stowfleet::UsageReporting::QueryResult;
+using Quorvan::Stowfleet::UsageReporting::ResultRow;
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::Statement;
 using Quorvan::Stowfleet::UsageReporting::StatementCache;
 
@@ -55,28 +57,30 @@ constexpr const char* kLastBackupSql =
     "SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? AND  DESTINATION_STORAGE_NAME "
     "= ? AND  ASSET_ID                 = ? ";
 
+constexpr const char* kPeerRatesSql =
+    "SELECT DEDUP_RATE FROM HIST_DATA  WHERE POLICY_TYPE = ? AND  SCHEDULE_TYPE = ? AND  "
+    "DESTINATION_STORAGE_NAME = ?";
+constexpr const char* kDedupFeedbackSql =
+    "SELECT COUNT(*)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY            "
+    "       = ? AND  POLICY_TYPE              = ? AND  SCHEDULE_TYPE            = ? AND  "
+    "SCHEDULE_NAME            = ? AND  USER_IDENTIFIED_CLUSTER  = ? ";
+
 // The ASSET_ID of jobs without an asset of their own (exact, case-sensitive).
 constexpr const char* kNoAsset = "NA";
 constexpr int kHistoryMode = 1;
+// USER_IDENTIFIED_CLUSTER of a job whose feedback silences the deduplication rule.
+constexpr int kDedupFeedback = 2;
 
 // An aggregate query yields one row; a NULL aggregate reads as 0.
 bool firstCountIsNonZero(const QueryResult& rows, const char* column) {
   return !rows.empty() && rows.front().asInt(column) != 0;
 }
 
-std::string lowerCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// A feature is left out when its lower-cased name is among the disabled names.
-bool isDisabled(const std::set<std::string>& disabled, const std::string& feature) {
-  return disabled.count(lowerCase(feature)) != 0;
-}
-
 }  // namespace
 
-bool DetectionEngine::hasStreamHistory(const ResultRow& job) {
+JobHistory::JobHistory(SQLiteDatabase& database) : database_(database) {}
+
+bool JobHistory::hasStreamHistory(const ResultRow& job) {
   const StatementCache::Use use = statements_.use(kStreamCountSql);
   Statement& statement = use.statement();
   const int next = bindFields(statement, job, kPolicyFields);
@@ -86,8 +90,8 @@ bool DetectionEngine::hasStreamHistory(const ResultRow& job) {
   return firstCountIsNonZero(rows, "COUNT(*)");
 }
 
-int DetectionEngine::getRequiredObservations(const ResultRow& job, int minObservations,
-                                             int& maxStreamNumber) {
+int JobHistory::requiredObservations(const ResultRow& job, int minObservations,
+                                     int& maxStreamNumber) {
   const std::string& assetId = job.text("ASSET_ID");
   {
     const StatementCache::Use use = statements_.use(kAssetCountSql);
@@ -116,8 +120,8 @@ int DetectionEngine::getRequiredObservations(const ResultRow& job, int minObserv
   return static_cast<int>(std::clamp<std::int64_t>(required, INT_MIN, INT_MAX));
 }
 
-int DetectionEngine::getTrainingSet(const ResultRow& job, QueryResult& rows, int required,
-                                    int limit) {
+TrainingMode JobHistory::trainingSet(const ResultRow& job, QueryResult& rows, int required,
+                                     int limit) {
   {
     const StatementCache::Use use = statements_.use(kFullTrainingSql);
     Statement& statement = use.statement();
@@ -127,7 +131,7 @@ int DetectionEngine::getTrainingSet(const ResultRow& job, QueryResult& rows, int
     statement.bindInt(next, limit);
     database_.query(statement, rows);
   }
-  if (static_cast<std::int64_t>(rows.size()) >= required) return kFullTraining;
+  if (static_cast<std::int64_t>(rows.size()) >= required) return TrainingMode::kFull;
   rows.clear();
   const StatementCache::Use use = statements_.use(kReducedTrainingSql);
   Statement& statement = use.statement();
@@ -135,37 +139,15 @@ int DetectionEngine::getTrainingSet(const ResultRow& job, QueryResult& rows, int
   statement.bindText(next, job.text("ASSET_ID"));
   statement.bindInt(next + 1, limit);
   database_.query(statement, rows);
-  return kReducedTraining;
+  return TrainingMode::kReduced;
 }
 
-void DetectionEngine::appendFeature(const std::set<std::string>& disabled, const std::string& name,
-                                    const ResultRow& row, FeatureVector& vector) const {
-  if (isDisabled(disabled, name)) return;
-  vector.push_back(row.asDouble(name));
-}
-
-void DetectionEngine::buildFeatureVectors(const QueryResult& rows, FeatureMatrix& matrix, int mode,
-                                          const std::set<std::string>& disabled) const {
-  // Whether a feature is left out depends on its name only, so it is decided once.
-  std::vector<std::string> features;
-  for (const std::string& feature : trainingFeatures(mode)) {
-    if (!isDisabled(disabled, feature)) features.push_back(feature);
-  }
-  matrix.reserve(matrix.size() + rows.size());
-  for (const ResultRow& row : rows) {
-    FeatureVector vector;
-    vector.reserve(features.size());
-    for (const std::string& feature : features) vector.push_back(row.asDouble(feature));
-    matrix.push_back(std::move(vector));
-  }
-}
-
-int DetectionEngine::getLastBackupTime(const ResultRow& job, int mode) {
+int JobHistory::lastBackupTime(const ResultRow& job, TrainingMode mode) {
   const StatementCache::Use use = statements_.use(kLastBackupSql);
   Statement& statement = use.statement();
   const int next = bindFields(statement, job, kPolicyFields);
-  statement.bindText(
-      next, mode == kFullTraining ? job.text("DESTINATION_STORAGE_NAME") : std::string(kNoAsset));
+  statement.bindText(next, mode == TrainingMode::kFull ? job.text("DESTINATION_STORAGE_NAME")
+                                                       : std::string(kNoAsset));
   statement.bindText(next + 1, job.text("ASSET_ID"));
   try {
     QueryResult rows;
@@ -180,9 +162,24 @@ int DetectionEngine::getLastBackupTime(const ResultRow& job, int mode) {
   }
 }
 
-bool DetectionEngine::isFarFromConfirmedJobs(const ResultRow& /*job*/, const QueryResult& rows,
-                                             const FeatureMatrix& matrix, double threshold,
-                                             const DbscanClusterer& clusterer) const {
+void JobHistory::peerDedupRates(const ResultRow& job, QueryResult& rows) {
+  Statement statement(database_.handle(), kPeerRatesSql);
+  bindFields(statement, job, {"POLICY_TYPE", "SCHEDULE_TYPE", "DESTINATION_STORAGE_NAME"});
+  database_.query(statement, rows);
+}
+
+bool JobHistory::hasDedupFeedback(const ResultRow& job) {
+  Statement statement(database_.handle(), kDedupFeedbackSql);
+  const int next = bindFields(
+      statement, job, {"CLIENT", "POLICY", "POLICY_TYPE", "SCHEDULE_TYPE", "SCHEDULE_NAME"});
+  statement.bindInt(next, kDedupFeedback);
+  QueryResult rows;
+  database_.query(statement, rows);
+  return !rows.empty() && rows.front().asInt("COUNT(*)") != 0;
+}
+
+bool JobHistory::isFarFromConfirmedJobs(const QueryResult& rows, const FeatureMatrix& matrix,
+                                        double threshold, const DbscanClusterer& clusterer) const {
   constexpr int kConfirmedJob = 1;
   // Training row i is matrix row i + 1; a matrix without such a row has nothing
   // to compare.

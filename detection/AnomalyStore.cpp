@@ -1,21 +1,23 @@
-// Anomaly records: the ANOMALY_DATA row with its details document, the
-// per-feature rows, and the usual ranges taken from the jobs of the nearest
-// cluster.
+// Anomaly records: the ANOMALY_DATA row with its details document, the per-feature rows,
+// and the reads of the stored anomalies.
+#include "detection/AnomalyStore.h"
+
 #include <jansson.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <sstream>
 
-#include "detection/DetectionEngine.h"
 #include "platform/Platform.h"
-#include "storage/Statement.h"
 
 namespace sfad {
 
+using Quorvan::Stowfleet::UsageReporting::QueryResult;
+using Quorvan::Stowfleet::UsageReporting::ResultRow;
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::Statement;
+using Quorvan::Stowfleet::UsageReporting::StatementCache;
 
 namespace {
 
@@ -23,6 +25,28 @@ constexpr const char* kStoreAnomalySql =
     "INSERT OR IGNORE INTO ANOMALY_DATA VALUES (?, ?, ?, ?, ?, ?)";
 constexpr const char* kStoreFeatureSql =
     "INSERT OR IGNORE INTO ANOMALY_PER_FEATURE_DATA VALUES (?, ?, ?, ?, ?, ?, ?, ?)";
+constexpr const char* kDetectionKeySql =
+    "SELECT DETECTION_KEY FROM ANOMALY_DATA WHERE ANOMALY_UNIQUE_ID = ?";
+constexpr const char* kNotHandedOutQuery =
+    "SELECT ANOMALY_DETAILS FROM ANOMALY_DATA WHERE PROCESSED != 1";
+constexpr const char* kMarkHandedOutSql =
+    "UPDATE ANOMALY_DATA SET PROCESSED = 1 WHERE PROCESSED != 1 ";
+constexpr const char* kByBackupTimeQuery =
+    " SELECT * FROM  (  SELECT ANOMALY_DATA.ANOMALY_DETAILS,  "
+    "CAST(substr(ANOMALY_UNIQUE_ID, 1, "
+    "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS INTEGER) AS JOB_ID,  "
+    "CAST(substr(ANOMALY_UNIQUE_ID, "
+    "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) AS BACKUP_DATE  FROM "
+    "ANOMALY_DATA WHERE "
+    "BACKUP_DATE >= ? AND BACKUP_DATE <= ?  ) ";
+constexpr const char* kByJobIdQuery =
+    " SELECT * FROM  (  SELECT ANOMALY_DATA.ANOMALY_DETAILS,  "
+    "CAST(substr(ANOMALY_UNIQUE_ID, 1, "
+    "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS STRING) AS JOB_ID,  "
+    "CAST(substr(ANOMALY_UNIQUE_ID, "
+    "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) AS BACKUP_DATE  FROM "
+    "ANOMALY_DATA WHERE "
+    "JOB_ID = ?  ) ";
 
 // The deduplication rule's own key for the deduplication rate.
 constexpr const char* kDedupRuleFeature = "DEDUP_RATE_EXT";
@@ -82,13 +106,14 @@ double storedMegabytes(double kilobytes) { return std::atof(fixed(kilobytes / 10
 
 }  // namespace
 
-void DetectionEngine::storeAnomaly(const ResultRow& row, const NearestCluster& score, int mode,
-                                   const AnomalousFeatures& features) {
+AnomalyStore::AnomalyStore(SQLiteDatabase& database) : database_(database) {}
+
+void AnomalyStore::store(const ResultRow& row, const NearestCluster& score, TrainingMode mode,
+                         const AnomalousFeatures& features) {
   const std::string anomalyId = row.text("JOB_ID") + "_" + std::to_string(row.asInt("BACKUP_TIME"));
   // One reading of the clock for the stored detection time and the document's.
   const std::int64_t detectionTime = platform::currentTime64();
-  const std::string details =
-      buildAnomalyDetails(row, features, mode, anomalyId, score, detectionTime);
+  const std::string details = detailsDocument(row, features, mode, anomalyId, score, detectionTime);
 
   Statement statement(database_.handle(), kStoreAnomalySql);
   statement.bindText(1, anomalyId);
@@ -102,16 +127,9 @@ void DetectionEngine::storeAnomaly(const ResultRow& row, const NearestCluster& s
   storeFeatureRows(anomalyId, features);
 }
 
-void DetectionEngine::storeDedupAnomaly(const ResultRow& row, const NearestCluster& score,
-                                        const AnomalousFeatures& features) {
-  storeAnomaly(row, score, kFullTraining, features);
-}
-
-std::string DetectionEngine::buildAnomalyDetails(const ResultRow& row,
-                                                 const AnomalousFeatures& features, int mode,
-                                                 const std::string& anomalyId,
-                                                 const NearestCluster& score,
-                                                 std::int64_t detectionTime) const {
+std::string AnomalyStore::detailsDocument(const ResultRow& row, const AnomalousFeatures& features,
+                                          TrainingMode mode, const std::string& anomalyId,
+                                          const NearestCluster& score, std::int64_t detectionTime) {
   struct Reported {
     const char* feature;
     const char* member;
@@ -145,7 +163,7 @@ std::string DetectionEngine::buildAnomalyDetails(const ResultRow& row,
   for (const Reported& reported : kReported) {
     auto found = features.find(reported.feature);
     if (found == features.end()) continue;
-    if (reported.fullModeOnly && mode != kFullTraining) continue;
+    if (reported.fullModeOnly && mode != TrainingMode::kFull) continue;
     setText(attributes.get(), reported.member, reported.text(found->second));
     ++count;
     summary += reported.label;
@@ -172,8 +190,8 @@ std::string DetectionEngine::buildAnomalyDetails(const ResultRow& row,
   return text ? std::string(text.get()) : std::string();
 }
 
-void DetectionEngine::storeFeatureRows(const std::string& anomalyId,
-                                       const AnomalousFeatures& features) {
+void AnomalyStore::storeFeatureRows(const std::string& anomalyId,
+                                    const AnomalousFeatures& features) {
   for (const auto& [name, stats] : features) {
     const std::string feature = name == kDedupRuleFeature ? "DEDUP_RATE" : name;
     const bool isSize = feature == "IMAGE_SIZE" || feature == "KB_TRANSFERRED";
@@ -192,30 +210,42 @@ void DetectionEngine::storeFeatureRows(const std::string& anomalyId,
   }
 }
 
-ClusterValues DetectionEngine::collectClusterValues(int nearestLabel, const QueryResult& rows,
-                                                    const std::vector<int>& labels,
-                                                    int mode) const {
-  ClusterValues values;
-  for (const std::string& feature : trainingFeatures(mode)) values[feature];
-  // Point 0 is the job under test; point p is training row p - 1.
-  const std::size_t points = std::min(labels.size(), rows.size() + 1);
-  for (std::size_t point = 1; point < points; ++point) {
-    if (labels[point] != nearestLabel) continue;
-    for (const std::string& feature : trainingFeatures(mode)) {
-      values[feature].push_back(rows[point - 1].asDouble(feature));
-    }
-  }
-  return values;
+void AnomalyStore::detectionKeyOf(const std::string& anomalyId, QueryResult& rows) {
+  const StatementCache::Use use = statements_.use(kDetectionKeySql);
+  Statement& statement = use.statement();
+  statement.bindText(1, anomalyId);
+  database_.query(statement, rows);
 }
 
-std::pair<double, double> DetectionEngine::usualRange(const ClusterValues& values,
-                                                      const std::string& feature) {
-  auto found = values.find(feature);
-  // An empty list has no range either; it reads like a missing one instead of
-  // failing.
-  if (found == values.end() || found->second.empty()) return {-1.0, -1.0};
-  const auto [low, high] = std::minmax_element(found->second.begin(), found->second.end());
-  return {*low, *high};
+QueryResult AnomalyStore::detailsNotHandedOut() {
+  QueryResult rows;
+  database_.query(kNotHandedOutQuery, rows);
+  return rows;
+}
+
+void AnomalyStore::markHandedOut() {
+  Statement statement(database_.handle(), kMarkHandedOutSql);
+  database_.executeStatement(statement);
+}
+
+QueryResult AnomalyStore::detailsInBackupTimeRange(int minimum, int maximum) {
+  Statement statement(database_.handle(), kByBackupTimeQuery);
+  statement.bindInt(1, minimum);
+  statement.bindInt(2, maximum);
+  QueryResult rows;
+  database_.query(statement, rows);
+  return rows;
+}
+
+JobAnomalyLookup::JobAnomalyLookup(SQLiteDatabase& database)
+    : database_(database), statement_(database.handle(), kByJobIdQuery) {}
+
+QueryResult JobAnomalyLookup::detailsOfJob(const std::string& jobId) {
+  statement_.bindText(1, jobId);
+  QueryResult rows;
+  database_.query(statement_, rows);
+  statement_.reset();
+  return rows;
 }
 
 }  // namespace sfad

@@ -1,9 +1,10 @@
 // Model calibration: the neighbourhood radius of each job group, searched on its
 // training set, stored in DBSCAN_MODEL_PARAMS and renewed when it ages out.
+#include "detection/ModelStore.h"
+
 #include <cstdint>
 
 #include "detection/CalibrationRadius.h"
-#include "detection/DetectionEngine.h"
 #include "detection/DiagnosticLog.h"
 #include "detection/FeatureMath.h"
 #include "detection/GroupFields.h"
@@ -12,6 +13,9 @@
 
 namespace sfad {
 
+using Quorvan::Stowfleet::UsageReporting::QueryResult;
+using Quorvan::Stowfleet::UsageReporting::ResultRow;
+using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::Statement;
 using Quorvan::Stowfleet::UsageReporting::StatementCache;
 
@@ -34,16 +38,19 @@ constexpr int kModelAgeLimit = 1209600;  // 14 days in seconds
 
 }  // namespace
 
-void DetectionEngine::getModelParams(const ResultRow& job, QueryResult& rows) {
+ModelStore::ModelStore(SQLiteDatabase& database, int minPts)
+    : database_(database), minPts_(minPts) {}
+
+void ModelStore::parameters(const ResultRow& job, QueryResult& rows) {
   const StatementCache::Use use = statements_.use(kSelectModelSql);
   Statement& statement = use.statement();
   bindFields(statement, job, kModelKeyFields);
   database_.query(statement, rows);
 }
 
-bool DetectionEngine::isCalibrationDue(const ResultRow& job) {
+bool ModelStore::isCalibrationDue(const ResultRow& job) {
   QueryResult rows;
-  getModelParams(job, rows);
+  parameters(job, rows);
   if (rows.empty()) return true;
   const int now = platform::currentTime32();
   const int captured = rows.front().asInt("CAPTURE_DATE");
@@ -51,12 +58,12 @@ bool DetectionEngine::isCalibrationDue(const ResultRow& job) {
   return static_cast<std::int64_t>(now) - captured > kModelAgeLimit;
 }
 
-void DetectionEngine::calibrateModel(const ResultRow& job, const QueryResult& rows, int mode) {
+void ModelStore::calibrate(const ResultRow& job, const QueryResult& rows, TrainingMode mode) {
   // Calibration always uses every feature of the mode, whatever the configuration disables.
   FeatureMatrix matrix;
   buildFeatureVectors(rows, matrix, mode, {});
   normalizeFeatures(matrix);
-  const double eps = calibrationRadius(matrix, minPts());
+  const double eps = calibrationRadius(matrix, minPts_);
 
   logMessage(kLogProgress, kDetectionLogCategory,
              "Calibrated model parameters for client - %s , policy - %s, policy type - %s, "
@@ -74,7 +81,7 @@ void DetectionEngine::calibrateModel(const ResultRow& job, const QueryResult& ro
   database_.executeStatement(statement);
 }
 
-void DetectionEngine::deleteModelParams(const ResultRow& job) {
+void ModelStore::remove(const ResultRow& job) {
   const StatementCache::Use use = statements_.use(kDeleteModelSql);
   Statement& statement = use.statement();
   bindFields(statement, job, kModelKeyFields);
