@@ -1,6 +1,5 @@
 // anomalies: lists stored anomaly details, selected by backup time range or by
 // job ids, as one JSON array on standard output.
-#include <cstdlib>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -63,8 +62,8 @@ std::vector<std::string> splitJobIds(const std::string& list) {
 }
 
 std::string anomaliesInTimeRange(const ActionArguments& arguments, SQLiteDatabase& database) {
-  const int minimum = std::atoi(arguments.value("-min_backup_time").c_str());
-  const int maximum = std::atoi(arguments.value("-max_backup_time").c_str());
+  const int minimum = arguments.number("-min_backup_time");
+  const int maximum = arguments.number("-max_backup_time");
   DetailsArray array;
   runWrapped(kDatabaseFailure, kOtherFailure, [&] {
     Statement statement(database.handle(), kByBackupTime);

@@ -1,7 +1,5 @@
 // purge_database: deletes anomalies, feedback, unmarked history and pending
 // jobs older than the given number of months.
-#include <cstdlib>
-
 #include "cli/ActionHandlers.h"
 #include "cli/PurgeCutoff.h"
 #include "cli/WrappedDatabaseWork.h"
@@ -25,7 +23,7 @@ const char* const kPurgeStatements[] = {
 }  // namespace
 
 void purgeDatabaseAction(const ActionArguments& arguments, SQLiteDatabase& database) {
-  const int months = std::atoi(arguments.value("-purge_interval_in_months").c_str());
+  const int months = arguments.number("-purge_interval_in_months");
   const int cutoff = purgeCutoffTime(platform::currentTime32(), months);
   runWrapped("Failed to purge database. ", "Unknown error occurred during purging database.", [&] {
     for (const char* sql : kPurgeStatements) {

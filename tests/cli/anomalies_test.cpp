@@ -59,7 +59,8 @@ TEST_F(AnomaliesTest, ByBackupTimeBoundsIncluded) {
       {"300", "100", "[]"},
       {"5", "5", "[{\"j\": 12}]"},
       {"601", "99999", "[]"},
-      {"abc", "100", "[{\"j\": 7},{\"j\": 12}]"},  // no number reads as 0
+      {" -5", "+100", "[{\"j\": 7},{\"j\": 12}]"},  // signs; a blank keeps "-"
+                                                    // from reading as an option
   };
   for (const ListingCase& listing : cases) {
     SCOPED_TRACE(listing.first + ".." + listing.second);

@@ -86,7 +86,7 @@ TEST_F(FeedbackTest, FormsStoreOneRowPerNamedAnomaly) {
        {"-client", "c1", "-start_time", "3001", "-end_time", "9000"},
        "2",
        ""},
-      {"feedback without a number", {"-anomaly_id", "1_10"}, "abc", "1_10:0"},
+      {"feedback with blanks and a sign", {"-anomaly_id", "1_10"}, " +2", "1_10:2"},
       {"no form", {}, "1", ""},
   };
   for (const Case& form : cases) {

@@ -81,7 +81,6 @@ TEST(PurgeTest, DeletesRowsOlderThanTheCutoff) {
   } cases[] = {
       {"2", "A:far,recent F:far,recent H:far,marked1,marked2,recent D:far,recent"},
       {"0", onlyFar},
-      {"abc", onlyFar},
       {" -1", onlyFar},  // a leading blank keeps a negative value from reading
                          // as an option,
       // The cut-off stops at the largest storable time, which is itself kept.
