@@ -25,14 +25,19 @@ const char kByBackupTime[] =
     "ANOMALY_DATA WHERE "
     "BACKUP_DATE >= ? AND BACKUP_DATE <= ?  ) ";
 
+// The job id is the text before the first "_" and is compared as text. A stored
+// id made of digits only is also compared as a number, as it always was, so
+// that "007" or " 7" still finds job 7; an id with any other character matches
+// only its own text ("12" never finds job "12abc", "0" never job "abc").
 const char kByJobId[] =
     " SELECT * FROM  (  SELECT ANOMALY_DATA.ANOMALY_DETAILS,  "
-    "CAST(substr(ANOMALY_UNIQUE_ID, 1, "
-    "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS STRING) AS JOB_ID,  "
+    "substr(ANOMALY_UNIQUE_ID, 1, "
+    "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS JOB_ID,  "
     "CAST(substr(ANOMALY_UNIQUE_ID, "
     "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) AS BACKUP_DATE  FROM "
     "ANOMALY_DATA WHERE "
-    "JOB_ID = ?  ) ";
+    "JOB_ID = ?1 OR (JOB_ID <> '' AND JOB_ID NOT GLOB '*[^0-9]*' AND "
+    "CAST(JOB_ID AS NUMERIC) = ?1)  ) ";
 
 const char kDatabaseFailure[] = "Failed to get anomalies from database. ";
 const char kOtherFailure[] =
@@ -76,12 +81,13 @@ std::string anomaliesInTimeRange(const ActionArguments& arguments, SQLiteDatabas
   return array.text();
 }
 
-// The first anomaly of each listed job, in list order; a preparation failure is
-// left to the dispatcher.
+// The first anomaly of each listed job, in list order; an empty piece of the
+// list names no job. A preparation failure is left to the dispatcher.
 std::string anomaliesOfJobs(const ActionArguments& arguments, SQLiteDatabase& database) {
   Statement statement(database.handle(), kByJobId);
   DetailsArray array;
   for (const std::string& jobId : splitJobIds(arguments.value("-job_ids"))) {
+    if (jobId.empty()) continue;
     runWrapped(kDatabaseFailure, kOtherFailure, [&] {
       statement.bindText(1, jobId);
       QueryResult rows;
