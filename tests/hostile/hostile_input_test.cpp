@@ -172,10 +172,11 @@ const std::vector<HostileCase>& hostileCases() {
        "PRAGMA journal_mode=WAL;. Return code : 26. file is not a database"},
       {"random bytes as database: query", randomDatabase, kQueryJobs, 2,
        "sqlite prepare statement failed for query -  SELECT * FROM  (  SELECT "
-       "ANOMALY_DATA.ANOMALY_DETAILS,  CAST(substr(ANOMALY_UNIQUE_ID, 1, "
-       "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS STRING) AS JOB_ID,  CAST(substr(ANOMALY_UNIQUE_ID, "
+       "ANOMALY_DATA.ANOMALY_DETAILS,  substr(ANOMALY_UNIQUE_ID, 1, "
+       "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS JOB_ID,  CAST(substr(ANOMALY_UNIQUE_ID, "
        "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) AS BACKUP_DATE  FROM ANOMALY_DATA WHERE "
-       "JOB_ID = ?  ) . Return code : 26. "},
+       "JOB_ID = ?1 OR (JOB_ID <> '' AND JOB_ID NOT GLOB '*[^0-9]*' AND CAST(JOB_ID AS NUMERIC) = "
+       "?1)  ) . Return code : 26. "},
       {"random bytes as database: detect", randomDatabase, kDetect, 2,
        "BEGIN TRANSACTION execution failed.. Return code : 26. file is not a database"},
       {"folder as database", directoryDatabase, kInsert, 2,
