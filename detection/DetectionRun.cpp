@@ -35,6 +35,7 @@ constexpr const char* kPendingBatchQuery =
 constexpr const char* kStillPendingQuery =
     "SELECT COUNT(*) FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = ? AND "
     "PROCESSED_STATUS = 0";
+constexpr const char* kInHistoryQuery = "SELECT COUNT(*) FROM HIST_DATA WHERE UNIQUE_KEY = ?";
 constexpr const char* kMarkProcessedSql =
     "UPDATE DATA_TO_PROCESS SET  PROCESSED_STATUS = 1  WHERE UNIQUE_KEY = ? ";
 constexpr const char* kUnexpectedDetectionError = "Unexpected error during detection.";
@@ -181,6 +182,22 @@ bool isStillPending(DetectionEngine& engine, const WorkingRecord& job) {
 
 void retire(DetectionEngine& engine, const WorkingRecord& job) { engine.moveToHistory(job.row); }
 
+// A pending record whose key the history already holds (a re-sent job that an
+// earlier version stored into both tables) is not judged again: it is retired into
+// its history row, whose mark stays. Answers true when it was retired.
+bool retireIfInHistory(DetectionEngine& engine, const WorkingRecord& job) {
+  QueryResult rows;
+  {
+    const StatementCache::Use use = engine.statements().use(kInHistoryQuery);
+    Statement& statement = use.statement();
+    statement.bindText(1, job.uniqueKey);
+    engine.database().query(statement, rows);
+  }
+  if (rows.empty() || rows.front().asInt("COUNT(*)") == 0) return false;
+  retire(engine, job);
+  return true;
+}
+
 // Holds the record when the deduplication-ratio rule records an anomaly for it,
 // retires it otherwise; answers whether it was held.
 bool settleByDedupRule(DetectionEngine& engine, const WorkingRecord& job) {
@@ -281,7 +298,7 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
                                           const WorkingRecord& job) {
   Savepoint unit(engine.database(), "sfad_record");
   if (!isStillPending(engine, job)) return std::nullopt;
-  const bool settled = retireIfExcluded(engine, settings, job) ||
+  const bool settled = retireIfInHistory(engine, job) || retireIfExcluded(engine, settings, job) ||
                        (isMultiStreamJob(job) && settleNewStream(engine, job));
   if (settled) {
     unit.release();

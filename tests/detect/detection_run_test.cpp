@@ -89,21 +89,23 @@ TEST_F(DetectionRunTest, ExcludedJobsJoinTheHistoryUnjudged) {
        "Ignoring policy 'scratch' on client 'Build-01' for detection as per "
        "configuration."},
   };
+  int job = 50;
   for (const ExclusionCase& exclusion : cases) {
     SCOPED_TRACE(exclusion.message);
+    const std::string jobId = std::to_string(job++);
     work.writeConfig(exclusion.config);
     JobGroup group;
     group.client = "Build-01";
     group.policy = exclusion.policy;
     group.policyType = exclusion.policyType;
-    group.points = {largeImageJob("50", kNextDay)};
+    group.points = {largeImageJob(jobId, kNextDay)};
     queue({group});
     log.clear();
     run();
     EXPECT_TRUE(logged(kLogProgress, exclusion.message));
     EXPECT_EQ(count("SELECT COUNT(*) FROM DATA_TO_PROCESS"), "0");
-    EXPECT_EQ(count("SELECT USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE "
-                    "JOB_ID = '50'"),
+    EXPECT_EQ(count("SELECT USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE JOB_ID = '" + jobId +
+                    "'"),
               "-1");
     EXPECT_EQ(count("SELECT COUNT(*) FROM ANOMALY_DATA"), "0");
   }
