@@ -350,6 +350,10 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
     logMessage(kLogProgress, kDetectionLogCategory,
                "All features are disabled for policy type = %s. Detection aborted.",
                job.policyType.c_str());
+    // It could never be judged: retired like a job of a disabled policy type.
+    Savepoint retirement(engine.database(), "sfad_record");
+    retire(engine, job);
+    retirement.release();
     return std::nullopt;
   }
   judgement.matrix.push_back(judgement.features);

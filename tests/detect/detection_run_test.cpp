@@ -111,7 +111,9 @@ TEST_F(DetectionRunTest, ExcludedJobsJoinTheHistoryUnjudged) {
   }
 }
 
-TEST_F(DetectionRunTest, AllFeaturesDisabledLeavesTheRecordPendingEveryRun) {
+// A job that can never be judged does not stay in the queue: it is retired once,
+// with its message, like a job of a disabled policy type.
+TEST_F(DetectionRunTest, AllFeaturesDisabledRetiresTheRecord) {
   work.writeConfig(
       "[DISABLE_FEATURE_PER_POLICY_TYPE]\n"
       "standard=NUM_FILES,IMAGE_SIZE,KB_TRANSFERRED,TOTAL_TIME,DEDUP_RATE\n");
@@ -121,8 +123,10 @@ TEST_F(DetectionRunTest, AllFeaturesDisabledLeavesTheRecordPendingEveryRun) {
       "Detection aborted.";
   run();
   run();
-  EXPECT_EQ(countLogged(message), 2);
-  EXPECT_EQ(count("SELECT PROCESSED_STATUS FROM DATA_TO_PROCESS WHERE JOB_ID = '77'"), "0");
+  EXPECT_EQ(countLogged(message), 1);
+  EXPECT_TRUE(logged(kLogProgress, message));
+  EXPECT_EQ(count("SELECT COUNT(*) FROM DATA_TO_PROCESS"), "0");
+  EXPECT_EQ(count("SELECT USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE JOB_ID = '77'"), "-1");
   EXPECT_EQ(count("SELECT COUNT(*) FROM ANOMALY_DATA"), "0");
 }
 
