@@ -7,7 +7,6 @@
 
 #include <cctype>
 #include <cstdint>
-#include <iostream>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -39,7 +38,7 @@ constexpr const char* kInHistoryQuery = "SELECT COUNT(*) FROM HIST_DATA WHERE UN
 constexpr const char* kMarkProcessedSql =
     "UPDATE DATA_TO_PROCESS SET  PROCESSED_STATUS = 1  WHERE UNIQUE_KEY = ? ";
 constexpr const char* kUnexpectedDetectionError = "Unexpected error during detection.";
-constexpr const char* kUnexpectedJudgementText = "\nUnexpected error during anomaly detection.";
+constexpr const char* kUnexpectedJudgementText = "Unexpected error during anomaly detection.";
 constexpr std::size_t kBatchCapacity = 10000;
 constexpr int kRecordsPerTransaction = 100;
 constexpr int kNonMultiStreamRowLimit = 365;
@@ -509,7 +508,7 @@ void judgeOrLeavePending(DetectionEngine& engine, const DetectionSettings& setti
   } catch (const std::exception& error) {
     logDetectionFailure(error);
   } catch (...) {
-    std::cout << kUnexpectedJudgementText;
+    logMessage(kLogFailure, kDetectionLogCategory, "%s", kUnexpectedJudgementText);
   }
 }
 

@@ -160,6 +160,21 @@ TEST_F(DetectionRunTest, FailureWhileJudgingUndoesTheRecordAndLeavesItPending) {
   EXPECT_TRUE(failureLogged);
 }
 
+// A failure of another kind while judging goes to the diagnostic log, never to
+// standard output, and leaves the record pending.
+TEST_F(DetectionRunTest, UnexpectedFailureWhileJudgingIsLoggedNotPrinted) {
+  queueStandardJobs({largeImageJob("77", kNextDay)});
+  setLogSink([this](int level, const std::string& category, const std::string& message) {
+    if (message == "Calling DBScan for detection for job 77") throw 7;
+    if (category == kDetectionLogCategory) log.push_back({level, message});
+  });
+  testing::internal::CaptureStdout();
+  EXPECT_NO_THROW(run());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_TRUE(logged(kLogFailure, "Unexpected error during anomaly detection."));
+  EXPECT_EQ(count("SELECT PROCESSED_STATUS FROM DATA_TO_PROCESS WHERE JOB_ID = '77'"), "0");
+}
+
 // A failure before clustering ends the run; the dispositions made before it
 // stay, the failing and later records stay pending.
 TEST_F(DetectionRunTest, FailureBeforeClusteringEndsTheRunKeepingEarlierDispositions) {
