@@ -7,7 +7,6 @@
 
 #include <cctype>
 #include <cstdint>
-#include <iostream>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -35,10 +34,11 @@ constexpr const char* kPendingBatchQuery =
 constexpr const char* kStillPendingQuery =
     "SELECT COUNT(*) FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = ? AND "
     "PROCESSED_STATUS = 0";
+constexpr const char* kInHistoryQuery = "SELECT COUNT(*) FROM HIST_DATA WHERE UNIQUE_KEY = ?";
 constexpr const char* kMarkProcessedSql =
     "UPDATE DATA_TO_PROCESS SET  PROCESSED_STATUS = 1  WHERE UNIQUE_KEY = ? ";
 constexpr const char* kUnexpectedDetectionError = "Unexpected error during detection.";
-constexpr const char* kUnexpectedJudgementText = "\nUnexpected error during anomaly detection.";
+constexpr const char* kUnexpectedJudgementText = "Unexpected error during anomaly detection.";
 constexpr std::size_t kBatchCapacity = 10000;
 constexpr int kRecordsPerTransaction = 100;
 constexpr int kNonMultiStreamRowLimit = 365;
@@ -181,6 +181,22 @@ bool isStillPending(DetectionEngine& engine, const WorkingRecord& job) {
 
 void retire(DetectionEngine& engine, const WorkingRecord& job) { engine.moveToHistory(job.row); }
 
+// A pending record whose key the history already holds (a re-sent job that an
+// earlier version stored into both tables) is not judged again: it is retired into
+// its history row, whose mark stays. Answers true when it was retired.
+bool retireIfInHistory(DetectionEngine& engine, const WorkingRecord& job) {
+  QueryResult rows;
+  {
+    const StatementCache::Use use = engine.statements().use(kInHistoryQuery);
+    Statement& statement = use.statement();
+    statement.bindText(1, job.uniqueKey);
+    engine.database().query(statement, rows);
+  }
+  if (rows.empty() || rows.front().asInt("COUNT(*)") == 0) return false;
+  retire(engine, job);
+  return true;
+}
+
 // Holds the record when the deduplication-ratio rule records an anomaly for it,
 // retires it otherwise; answers whether it was held.
 bool settleByDedupRule(DetectionEngine& engine, const WorkingRecord& job) {
@@ -281,7 +297,7 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
                                           const WorkingRecord& job) {
   Savepoint unit(engine.database(), "sfad_record");
   if (!isStillPending(engine, job)) return std::nullopt;
-  const bool settled = retireIfExcluded(engine, settings, job) ||
+  const bool settled = retireIfInHistory(engine, job) || retireIfExcluded(engine, settings, job) ||
                        (isMultiStreamJob(job) && settleNewStream(engine, job));
   if (settled) {
     unit.release();
@@ -333,6 +349,10 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
     logMessage(kLogProgress, kDetectionLogCategory,
                "All features are disabled for policy type = %s. Detection aborted.",
                job.policyType.c_str());
+    // It could never be judged: retired like a job of a disabled policy type.
+    Savepoint retirement(engine.database(), "sfad_record");
+    retire(engine, job);
+    retirement.release();
     return std::nullopt;
   }
   judgement.matrix.push_back(judgement.features);
@@ -488,7 +508,7 @@ void judgeOrLeavePending(DetectionEngine& engine, const DetectionSettings& setti
   } catch (const std::exception& error) {
     logDetectionFailure(error);
   } catch (...) {
-    std::cout << kUnexpectedJudgementText;
+    logMessage(kLogFailure, kDetectionLogCategory, "%s", kUnexpectedJudgementText);
   }
 }
 

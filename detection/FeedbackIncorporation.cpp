@@ -23,9 +23,13 @@ constexpr const char* kDetectionKeySql =
 constexpr const char* kQueuedJobSql = "SELECT * FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = ?";
 constexpr const char* kDeleteFeedbackSql =
     "DELETE FROM ANOMALY_DATA_FEEDBACK WHERE ANOMALY_UNIQUE_ID = ?";
+// A mark of -1 (a retirement) keeps the mark of a history row of the same key; a
+// feedback mark replaces it.
 constexpr const char* kStoreHistorySql =
-    "INSERT OR REPLACE INTO HIST_DATA  VALUES ( ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-    "?, ?, ?, ?, ?, ?, ? ); ";
+    "INSERT OR REPLACE INTO HIST_DATA  VALUES ( ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
+    "?12, ?13, ?14, ?15, ?16, ?17, ?18, CASE WHEN ?19 = -1 THEN IFNULL((SELECT "
+    "USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE UNIQUE_KEY = ?23), -1) ELSE ?19 END, ?20, "
+    "?21, ?22, ?23 ); ";
 constexpr const char* kDeleteQueuedSql = "DELETE FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = ? ";
 
 constexpr int kHistoryMode = 1;

@@ -55,6 +55,12 @@ constexpr const char* kLastBackupSql =
     "SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? AND  DESTINATION_STORAGE_NAME "
     "= ? AND  ASSET_ID                 = ? ";
 
+// Reduced mode: the rows the reduced training set is drawn from, on any storage.
+constexpr const char* kReducedLastBackupSql =
+    "SELECT MAX(BACKUP_TIME) FROM HIST_DATA WHERE  CLIENT        = ? AND  POLICY        = ? AND  "
+    "POLICY_TYPE   = ? AND  APP_TYPE      = ? AND  SCHEDULE_TYPE = ? AND  SCHEDULE_NAME = ? AND  "
+    "ASSET_ID      = ? ";
+
 // The ASSET_ID of jobs without an asset of their own (exact, case-sensitive).
 constexpr const char* kNoAsset = "NA";
 constexpr int kHistoryMode = 1;
@@ -161,12 +167,12 @@ void DetectionEngine::buildFeatureVectors(const QueryResult& rows, FeatureMatrix
 }
 
 int DetectionEngine::getLastBackupTime(const ResultRow& job, int mode) {
-  const StatementCache::Use use = statements_.use(kLastBackupSql);
+  const bool full = mode == kFullTraining;
+  const StatementCache::Use use = statements_.use(full ? kLastBackupSql : kReducedLastBackupSql);
   Statement& statement = use.statement();
-  const int next = bindFields(statement, job, kPolicyFields);
-  statement.bindText(
-      next, mode == kFullTraining ? job.text("DESTINATION_STORAGE_NAME") : std::string(kNoAsset));
-  statement.bindText(next + 1, job.text("ASSET_ID"));
+  int next = bindFields(statement, job, kPolicyFields);
+  if (full) statement.bindText(next++, job.text("DESTINATION_STORAGE_NAME"));
+  statement.bindText(next, job.text("ASSET_ID"));
   try {
     QueryResult rows;
     database_.query(statement, rows);

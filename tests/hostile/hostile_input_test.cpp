@@ -389,13 +389,13 @@ std::string hostileText(const std::string& tag) {
   return tag + "'); DROP TABLE HIST_DATA; --\" \"q\" '' OR '1'='1 \\ %s";
 }
 
-// One group whose every string (and the job id) is hostile text.
-std::string hostileDataFile(const char* operation) {
+// One group whose every string (and the job id, tagged `job`) is hostile text.
+std::string hostileDataFile(const char* operation, const std::string& job) {
   json_t* group = json_object();
   for (const char* key : kGroupKeys)
     json_object_set_new(group, key, json_string(hostileText(key).c_str()));
   json_object_set_new(group, "data_points",
-                      json_pack("[[s, i]]", hostileText("job").c_str(), 1700000000));
+                      json_pack("[[s, i]]", hostileText(job).c_str(), 1700000000));
   return jsonText(json_pack("{s:s, s:s, s:[o]}", "operation", operation, "data_points_fields",
                             "JOB_ID,BACKUP_TIME", "data", group));
 }
@@ -410,15 +410,17 @@ TEST(HostileTextTest, SqlTextInEveryStringFieldIsStoredVerbatim) {
   const std::string columns =
       "CLIENT, POLICY, POLICY_TYPE, SCHEDULE_TYPE, SCHEDULE_NAME, DESTINATION_STORAGE_NAME, "
       "ASSET_ID, APP_TYPE, JOB_ID, BACKUP_ID, UNIQUE_KEY";
-  std::vector<std::string> expected;
-  for (const char* key : kGroupKeys) expected.push_back(hostileText(key));
-  expected.push_back(hostileText("job"));
-  expected.push_back(hostileText("client") + "_1700000000");
-  expected.push_back("data_" + hostileText("job") + "_" + expected.back());
 
+  // One job per operation: a job already stored stays in its table when sent again.
   for (const auto& [operation, table] :
        {std::pair{"TRAINING_DATA", "HIST_DATA"}, std::pair{"DETECTION_DATA", "DATA_TO_PROCESS"}}) {
-    writeFile(dir.file("data.json"), hostileDataFile(operation));
+    const std::string job = std::string("job ") + operation;
+    std::vector<std::string> expected;
+    for (const char* key : kGroupKeys) expected.push_back(hostileText(key));
+    expected.push_back(hostileText(job));
+    expected.push_back(hostileText("client") + "_1700000000");
+    expected.push_back("data_" + hostileText(job) + "_" + expected.back());
+    writeFile(dir.file("data.json"), hostileDataFile(operation, job));
     const ToolResult stored = runTool({"-post", "-action", "insert_data", "-database", database,
                                        "-data_file", dir.file("data.json")});
     ASSERT_EQ(stored.exitCode, 0) << stored.err;

@@ -229,7 +229,7 @@ TEST_F(IntakeTest, StorageFailurePassesAsSqliteError) {
   } catch (const sqlite_exception& e) {
     EXPECT_EQ(e.returnCode(), 1);
     EXPECT_EQ(std::string(e.what()).rfind("sqlite prepare statement failed for query - INSERT OR "
-                                          "REPLACE INTO HIST_DATA  VALUES",
+                                          "IGNORE INTO HIST_DATA  VALUES",
                                           0),
               0u)
         << e.what();
