@@ -32,9 +32,9 @@ struct FaultCase {
 };
 
 const FaultCase kFaults[] = {
-    {"NotJson", "{\"data\": [", "JSON parsing failed. Details: Failed to load json file - {path}"},
     {"RootIsAString", "\"TRAINING_DATA\"",
-     "JSON parsing failed. Details: Failed to load json file - {path}"},
+     "JSON parsing failed. Details: Failed to load json file - {path} (line 1, column 15: "
+     "'[' or '{' expected near '\"TRAINING_DATA\"')"},
     {"OperationNotAString", R"({"operation": 1})", "Invalid operation type."},
     {"OperationInLowerCase", R"({"operation": "training_data"})",
      "Invalid operation - training_data"},
@@ -103,6 +103,36 @@ TEST_P(DataFileFaultTest, ReportsCodeOneAndStoresNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, DataFileFaultTest, ::testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A file that cannot be loaded keeps the message callers match on and says where and why
+// Jansson refused it; before, a missing file, truncated JSON and INI text read alike.
+TEST_F(IntakeTest, UnloadableFileKeepsTheMessageAndSaysWhere) {
+  const std::string missing = dir.file("missing.json");
+  const std::string truncated = dir.file("truncated.json");
+  writeFile(truncated, R"({"data": [{"client": "c1")");
+  const std::string ini = std::string(SFAD_SOURCE_DIR) + "/examples/detection.ini";
+  const struct {
+    std::string path;
+    std::string reason;
+  } cases[] = {
+      {missing, " (unable to open " + missing + ": No such file or directory)"},
+      {truncated, " (line 1, column 25: '}' expected near end of file)"},
+      {ini, " (line 1, column 1: '[' or '{' expected near ';')"},
+  };
+  for (const auto& unloadable : cases) {
+    SCOPED_TRACE(unloadable.path);
+    Quorvan::Stowfleet::UsageReporting::SQLiteDatabase database(
+        databasePath, Quorvan::Stowfleet::UsageReporting::kDatabaseOpenFlags);
+    try {
+      parseAndStore(unloadable.path, database);
+      ADD_FAILURE() << "stored an unloadable file";
+    } catch (const detection_cli_exception& e) {
+      EXPECT_EQ(e.code(), 1);
+      EXPECT_EQ(e.what(), parsingError("JSON parsing failed. Details: Failed to load json file - " +
+                                       unloadable.path + unloadable.reason));
+    }
+  }
+}
 
 TEST_F(IntakeTest, ThirdGroupWithoutPolicyDiscardsTheWholeFile) {
   const std::string before = dumpDatabase(databasePath);
