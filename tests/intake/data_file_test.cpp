@@ -84,6 +84,8 @@ const FaultCase kFaults[] = {
      "Invalid data_points value. Field STREAM_NUMBER is outside the 32-bit integer range."},
 };
 
+void PrintTo(const FaultCase& fault, std::ostream* out) { *out << fault.name; }
+
 class DataFileFaultTest : public IntakeTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(DataFileFaultTest, ReportsCodeOneAndStoresNothing) {
@@ -219,6 +221,8 @@ const PointCase kPoints[] = {
     {"StringAtSecondJobIdIgnored", "JOB_ID,BACKUP_TIME,JOB_ID", R"(["7", 1000, "8"])",
      "7|c1_1000|-1|-1.0"},
 };
+
+void PrintTo(const PointCase& point, std::ostream* out) { *out << point.name; }
 
 class DataPointTest : public IntakeTest, public ::testing::WithParamInterface<PointCase> {};
 
