@@ -68,6 +68,19 @@ TEST(CommandLineTest, HelpAlonePrintsUsage) {
   }
 }
 
+// The version comes from the build description, the same source the binary is built from.
+TEST(CommandLineTest, VersionAlonePrintsNameAndVersion) {
+  for (const Arguments& arguments :
+       {Arguments{"-version"}, Arguments{"--version"}, Arguments{"-version", "value"}}) {
+    const ToolResult result = runTool(arguments);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, std::string("sfanomalydetect ") + SFAD_PROJECT_VERSION + "\n");
+    EXPECT_EQ(result.err, "");
+  }
+  // Beside other options it is no request of its own: without a verb nothing happens.
+  expectSilentSuccess(runTool({"-version", "-help"}));
+}
+
 TEST(CommandLineTest, WithoutVerbDoesNothing) {
   TempDir dir;
   const std::string database = dir.file("never.db");

@@ -120,8 +120,10 @@ TEST_F(FeedbackTest, IdsFileFaultsWriteNothing) {
   const Case cases[] = {
       {idsFile(R"({"anomaly_ids": "1_10"})"), malformed},
       {idsFile(R"({"anomaly_ids": ["1_10", 5]})"), malformed},
-      {notJson, "Invalid json in file " + notJson},
-      {missing, "Invalid json in file " + missing},
+      {notJson,
+       "Invalid json in file " + notJson + " (line 1, column 17: ']' expected near end of file)"},
+      {missing, "Invalid json in file " + missing + " (unable to open " + missing +
+                    ": No such file or directory)"},
   };
   for (const Case& fault : cases) {
     SCOPED_TRACE(fault.innerMessage);
