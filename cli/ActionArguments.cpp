@@ -1,6 +1,7 @@
 // Validation of a request's options against the action table.
 #include "cli/ActionTable.h"
 #include "cli/Options.h"
+#include "cli/WholeNumberOption.h"
 
 namespace sfad {
 
@@ -10,6 +11,11 @@ const std::string& ActionArguments::value(const std::string& name) const {
   static const std::string kEmpty;
   const auto option = options_.find(name);
   return option == options_.end() ? kEmpty : option->second.value;
+}
+
+int ActionArguments::number(const std::string& name) const {
+  const auto option = options_.find(name);
+  return wholeNumberOption(name, option == options_.end() ? OptionValue{} : option->second);
 }
 
 void ActionArguments::validate() const {
@@ -28,6 +34,9 @@ void ActionArguments::validate() const {
   checker.accept(entry->verb);
   entry->checkArguments(checker);
   checker.requireAllAccounted();
+  // Last, so that every other fault keeps its message; still before the
+  // database is opened.
+  requireWholeNumbers(options_);
 }
 
 }  // namespace sfad

@@ -34,7 +34,7 @@ void checkAnomalies(ArgumentChecker& checker) {
 }
 
 // The first of -anomaly_id, -anomaly_ids and -client given decides the form;
-// the times of the client form are read as 0 when they have no value.
+// the values of the client form's times are checked with the other numbers.
 void checkUserFeedback(ArgumentChecker& checker) {
   if (checker.given("-anomaly_id")) {
     checker.requireValue("-anomaly_id");

@@ -1,6 +1,5 @@
 // anomalies: lists stored anomaly details, selected by backup time range or by
 // job ids, as one JSON array on standard output.
-#include <cstdlib>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -33,8 +32,8 @@ std::vector<std::string> splitJobIds(const std::string& list) {
 }
 
 std::string anomaliesInTimeRange(const ActionArguments& arguments, SQLiteDatabase& database) {
-  const int minimum = std::atoi(arguments.value("-min_backup_time").c_str());
-  const int maximum = std::atoi(arguments.value("-max_backup_time").c_str());
+  const int minimum = arguments.number("-min_backup_time");
+  const int maximum = arguments.number("-max_backup_time");
   DetailsArray array;
   runWrapped(kDatabaseFailure, kOtherFailure, [&] {
     const QueryResult rows = AnomalyStore(database).detailsInBackupTimeRange(minimum, maximum);
@@ -43,12 +42,13 @@ std::string anomaliesInTimeRange(const ActionArguments& arguments, SQLiteDatabas
   return array.text();
 }
 
-// The first anomaly of each listed job, in list order; a preparation failure is
-// left to the dispatcher.
+// The first anomaly of each listed job, in list order; an empty piece of the
+// list names no job. A preparation failure is left to the dispatcher.
 std::string anomaliesOfJobs(const ActionArguments& arguments, SQLiteDatabase& database) {
   JobAnomalyLookup lookup(database);
   DetailsArray array;
   for (const std::string& jobId : splitJobIds(arguments.value("-job_ids"))) {
+    if (jobId.empty()) continue;
     runWrapped(kDatabaseFailure, kOtherFailure, [&] {
       const QueryResult rows = lookup.detailsOfJob(jobId);
       if (!rows.empty()) array.add(rows.front().text("ANOMALY_DETAILS"));

@@ -9,6 +9,7 @@
 #include "cli/OptionParser.h"
 #include "cli/Options.h"
 #include "cli/Usage.h"
+#include "cli/Version.h"
 #include "platform/Platform.h"
 
 namespace sfad {
@@ -17,6 +18,12 @@ namespace {
 
 bool isHelpAlone(const OptionMap& options) {
   return options.size() == 1 && options.count("-help") != 0;
+}
+
+// -version and --version, like -help, count only when given alone.
+bool isVersionAlone(const OptionMap& options) {
+  return options.size() == 1 &&
+         (options.count("-version") != 0 || options.count("--version") != 0);
 }
 
 bool hasVerb(const OptionMap& options) {
@@ -33,6 +40,10 @@ int AnomalyDetectMain::run(int argc, char* argv[]) {
     const OptionMap options = parseOptions(argc, argv);
     if (isHelpAlone(options)) {
       printUsage();
+      return 0;
+    }
+    if (isVersionAlone(options)) {
+      printVersion();
       return 0;
     }
     if (!hasVerb(options)) return 0;

@@ -6,7 +6,7 @@ namespace sfad {
 
 class AnomalyDetectMain {
  public:
-  // Returns 0 on success, for -help and without a verb; otherwise the error
+  // Returns 0 on success, for -help, for -version and without a verb; otherwise the error
   // code, after writing the error object to standard error.
   int run(int argc, char* argv[]);
 };

@@ -1,18 +1,13 @@
 // Reading the JSON file of anomaly ids given with -anomaly_ids.
 #include <jansson.h>
 
-#include <memory>
-
 #include "cli/DetectionCliException.h"
 #include "cli/UserFeedback.h"
+#include "json/JsonFile.h"
 
 namespace sfad {
 
 namespace {
-
-struct JsonDeleter {
-  void operator()(json_t* value) const noexcept { json_decref(value); }
-};
 
 [[noreturn]] void failMalformedIds() {
   throw detection_cli_exception(kJsonParsingError, "Invalid json format received for anomaly ids");
@@ -27,11 +22,18 @@ void appendIdStrings(const json_t* array, std::vector<std::string>& ids) {
   }
 }
 
+JsonPtr loadIdsFile(const std::string& path) {
+  try {
+    return loadJsonFile(path, "Invalid json in file " + path);
+  } catch (const json_file_error& error) {
+    throw detection_cli_exception(kJsonParsingError, error.what());
+  }
+}
+
 }  // namespace
 
 void readAnomalyIds(const std::string& path, std::vector<std::string>& ids) {
-  std::unique_ptr<json_t, JsonDeleter> document(json_load_file(path.c_str(), 0, nullptr));
-  if (!document) throw detection_cli_exception(kJsonParsingError, "Invalid json in file " + path);
+  const JsonPtr document = loadIdsFile(path);
   // A top level that is not an object has no members, hence no ids.
   for (void* member = json_object_iter(document.get()); member;
        member = json_object_iter_next(document.get(), member)) {

@@ -1,10 +1,7 @@
 // Building the error object of a failed request with Jansson.
 #include "cli/DetectionCliException.h"
 
-#include <jansson.h>
-
-#include <cstdlib>
-#include <memory>
+#include "json/JsonOwner.h"
 
 namespace sfad {
 
@@ -25,22 +22,15 @@ const char* errorCodeMessage(int code) {
 
 namespace {
 
-struct JsonDeleter {
-  void operator()(json_t* value) const noexcept { json_decref(value); }
-};
-
 std::string serializeErrorObject(int code, const std::string& innerMessage) {
-  std::unique_ptr<json_t, JsonDeleter> object(json_object());
+  JsonPtr object(json_object());
   if (!object) return std::string();
   // A member whose text is not valid UTF-8 is refused by the library and left out.
   json_object_set_new(object.get(), "errorCode", json_integer(code));
   json_object_set_new(object.get(), "errorMessage", json_string(errorCodeMessage(code)));
   json_object_set_new(object.get(), "innerMessage", json_string(innerMessage.c_str()));
-  char* text = json_dumps(object.get(), 0);
-  if (!text) return std::string();
-  std::string result(text);
-  std::free(text);
-  return result;
+  JsonText text(json_dumps(object.get(), 0));
+  return text ? std::string(text.get()) : std::string();
 }
 
 }  // namespace

@@ -22,6 +22,9 @@ class ActionArguments {
   bool has(const std::string& name) const { return options_.count(name) != 0; }
   // The value of an option that validation guarantees (empty when absent).
   const std::string& value(const std::string& name) const;
+  // The number of a number option, which validation has checked
+  // (WholeNumberOption.h).
+  int number(const std::string& name) const;
   const OptionMap& options() const { return options_; }
 
  private:

@@ -1,6 +1,5 @@
 // userfeedback: stores a feedback value for the anomalies named by one id, an
 // ids file, or a client and detection-time window.
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -29,8 +28,8 @@ std::vector<std::string> anomaliesOfClient(const ActionArguments& arguments,
                                            SQLiteDatabase& database) {
   Statement statement(database.handle(), kAnomaliesOfClient);
   statement.bindText(1, arguments.value("-client"));
-  statement.bindInt(2, std::atoi(arguments.value("-start_time").c_str()));
-  statement.bindInt(3, std::atoi(arguments.value("-end_time").c_str()));
+  statement.bindInt(2, arguments.number("-start_time"));
+  statement.bindInt(3, arguments.number("-end_time"));
   QueryResult rows;
   database.query(statement, rows);
   std::vector<std::string> ids;
@@ -67,7 +66,7 @@ void insertFeedback(const std::string& anomalyId, int feedback, int captureTime,
 // Each row commits by itself: rows stored before a failure stay stored.
 void userFeedbackAction(const ActionArguments& arguments, SQLiteDatabase& database) {
   const std::vector<std::string> ids = anomalyIdsOfRequest(arguments, database);
-  const int feedback = std::atoi(arguments.value("-feedback").c_str());
+  const int feedback = arguments.number("-feedback");
   const int captureTime = platform::currentTime32();
   for (const std::string& id : ids) {
     runWrapped("Failed to insert user feedback. ",

@@ -39,14 +39,19 @@ constexpr const char* kByBackupTimeQuery =
     "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) AS BACKUP_DATE  FROM "
     "ANOMALY_DATA WHERE "
     "BACKUP_DATE >= ? AND BACKUP_DATE <= ?  ) ";
+// The job id is the text before the first "_" and is compared as text. A stored
+// id made of digits only is also compared as a number, as it always was, so
+// that "007" or " 7" still finds job 7; an id with any other character matches
+// only its own text ("12" never finds job "12abc", "0" never job "abc").
 constexpr const char* kByJobIdQuery =
     " SELECT * FROM  (  SELECT ANOMALY_DATA.ANOMALY_DETAILS,  "
-    "CAST(substr(ANOMALY_UNIQUE_ID, 1, "
-    "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS STRING) AS JOB_ID,  "
+    "substr(ANOMALY_UNIQUE_ID, 1, "
+    "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS JOB_ID,  "
     "CAST(substr(ANOMALY_UNIQUE_ID, "
     "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) AS BACKUP_DATE  FROM "
     "ANOMALY_DATA WHERE "
-    "JOB_ID = ?  ) ";
+    "JOB_ID = ?1 OR (JOB_ID <> '' AND JOB_ID NOT GLOB '*[^0-9]*' AND "
+    "CAST(JOB_ID AS NUMERIC) = ?1)  ) ";
 
 // The deduplication rule's own key for the deduplication rate.
 constexpr const char* kDedupRuleFeature = "DEDUP_RATE_EXT";

@@ -6,7 +6,6 @@
 #include "detection/DetectionRun.h"
 
 #include <cstdint>
-#include <iostream>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -32,7 +31,7 @@ using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::tuneForLargeReads;
 
 constexpr const char* kUnexpectedDetectionError = "Unexpected error during detection.";
-constexpr const char* kUnexpectedJudgementText = "\nUnexpected error during anomaly detection.";
+constexpr const char* kUnexpectedJudgementText = "Unexpected error during anomaly detection.";
 constexpr int kRecordsPerTransaction = 100;
 constexpr int kNonMultiStreamRowLimit = 365;
 constexpr std::int64_t kSecondsPerDay = 86400;
@@ -160,6 +159,15 @@ void retire(DetectionEngine& engine, const WorkingRecord& job) { engine.queue().
 
 void hold(DetectionEngine& engine, const WorkingRecord& job) { engine.queue().hold(job.uniqueKey); }
 
+// A pending record whose key the history already holds (a re-sent job that an
+// earlier version stored into both tables) is not judged again: it is retired into
+// its history row, whose mark stays. Answers true when it was retired.
+bool retireIfInHistory(DetectionEngine& engine, const WorkingRecord& job) {
+  if (!engine.history().holdsKey(job.uniqueKey)) return false;
+  retire(engine, job);
+  return true;
+}
+
 // Holds the record when the deduplication-ratio rule records an anomaly for it,
 // retires it otherwise; answers whether it was held.
 bool settleByDedupRule(DetectionEngine& engine, const WorkingRecord& job) {
@@ -263,7 +271,7 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
   Savepoint unit(engine.database(), "sfad_record");
   // A record that another request disposed of after this run read its batch is skipped.
   if (!engine.queue().isStillPending(job.uniqueKey)) return std::nullopt;
-  const bool settled = retireIfExcluded(engine, settings, job) ||
+  const bool settled = retireIfInHistory(engine, job) || retireIfExcluded(engine, settings, job) ||
                        (isMultiStreamJob(job) && settleNewStream(engine, job));
   if (settled) {
     unit.release();
@@ -316,6 +324,10 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
     logMessage(kLogProgress, kDetectionLogCategory,
                "All features are disabled for policy type = %s. Detection aborted.",
                job.policyType.c_str());
+    // It could never be judged: retired like a job of a disabled policy type.
+    Savepoint retirement(engine.database(), "sfad_record");
+    retire(engine, job);
+    retirement.release();
     return std::nullopt;
   }
   judgement.matrix.push_back(judgement.features);
@@ -447,7 +459,7 @@ void judgeOrLeavePending(DetectionEngine& engine, const DetectionSettings& setti
   } catch (const std::exception& error) {
     logCaughtFailure(kDetectionFailure, error);
   } catch (...) {
-    std::cout << kUnexpectedJudgementText;
+    logMessage(kLogFailure, kDetectionLogCategory, "%s", kUnexpectedJudgementText);
   }
 }
 

@@ -20,6 +20,8 @@ using Quorvan::Stowfleet::UsageReporting::StatementCache;
 
 namespace {
 
+constexpr const char* kKeyCountSql = "SELECT COUNT(*) FROM HIST_DATA WHERE UNIQUE_KEY = ?";
+
 constexpr const char* kStreamCountSql =
     "SELECT COUNT(*)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY            "
     "       = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = ? AND  "
@@ -57,6 +59,11 @@ constexpr const char* kLastBackupSql =
     "SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? AND  DESTINATION_STORAGE_NAME "
     "= ? AND  ASSET_ID                 = ? ";
 
+// Reduced mode: the rows the reduced training set is drawn from, on any storage.
+constexpr const char* kReducedLastBackupSql =
+    "SELECT MAX(BACKUP_TIME) FROM HIST_DATA WHERE  CLIENT        = ? AND  POLICY        = ? AND  "
+    "POLICY_TYPE   = ? AND  APP_TYPE      = ? AND  SCHEDULE_TYPE = ? AND  SCHEDULE_NAME = ? AND  "
+    "ASSET_ID      = ? ";
 constexpr const char* kPeerRatesSql =
     "SELECT DEDUP_RATE FROM HIST_DATA  WHERE POLICY_TYPE = ? AND  SCHEDULE_TYPE = ? AND  "
     "DESTINATION_STORAGE_NAME = ?";
@@ -79,6 +86,15 @@ bool firstCountIsNonZero(const QueryResult& rows, const char* column) {
 }  // namespace
 
 JobHistory::JobHistory(SQLiteDatabase& database) : database_(database) {}
+
+bool JobHistory::holdsKey(const std::string& uniqueKey) {
+  const StatementCache::Use use = statements_.use(kKeyCountSql);
+  Statement& statement = use.statement();
+  statement.bindText(1, uniqueKey);
+  QueryResult rows;
+  database_.query(statement, rows);
+  return firstCountIsNonZero(rows, "COUNT(*)");
+}
 
 bool JobHistory::hasStreamHistory(const ResultRow& job) {
   const StatementCache::Use use = statements_.use(kStreamCountSql);
@@ -143,12 +159,12 @@ TrainingMode JobHistory::trainingSet(const ResultRow& job, QueryResult& rows, in
 }
 
 int JobHistory::lastBackupTime(const ResultRow& job, TrainingMode mode) {
-  const StatementCache::Use use = statements_.use(kLastBackupSql);
+  const bool full = mode == TrainingMode::kFull;
+  const StatementCache::Use use = statements_.use(full ? kLastBackupSql : kReducedLastBackupSql);
   Statement& statement = use.statement();
-  const int next = bindFields(statement, job, kPolicyFields);
-  statement.bindText(next, mode == TrainingMode::kFull ? job.text("DESTINATION_STORAGE_NAME")
-                                                       : std::string(kNoAsset));
-  statement.bindText(next + 1, job.text("ASSET_ID"));
+  int next = bindFields(statement, job, kPolicyFields);
+  if (full) statement.bindText(next++, job.text("DESTINATION_STORAGE_NAME"));
+  statement.bindText(next, job.text("ASSET_ID"));
   try {
     QueryResult rows;
     database_.query(statement, rows);

@@ -16,6 +16,8 @@ class JobHistory {
  public:
   explicit JobHistory(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database);
 
+  // Whether the history holds a row of this UNIQUE_KEY.
+  bool holdsKey(const std::string& uniqueKey);
   // Whether the job's group holds any row of the job's stream.
   bool hasStreamHistory(const Quorvan::Stowfleet::UsageReporting::ResultRow& job);
 

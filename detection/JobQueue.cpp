@@ -57,9 +57,9 @@ void JobQueue::hold(const std::string& uniqueKey) {
 }
 
 void JobQueue::retire(const ResultRow& record) {
-  if (!historyWriter_) historyWriter_.emplace(database_, JobTable::History);
-  historyWriter_->store(jobRecordOfRow(record), record.asInt("USER_IDENTIFIED_CLUSTER"),
-                        record.text("UNIQUE_KEY"));
+  if (!historyMover_) historyMover_.emplace(database_);
+  historyMover_->move(jobRecordOfRow(record), record.asInt("USER_IDENTIFIED_CLUSTER"),
+                      record.text("UNIQUE_KEY"));
   const StatementCache::Use use = statements_.use(kDeleteQueuedSql);
   Statement& statement = use.statement();
   statement.bindText(1, record.text("UNIQUE_KEY"));

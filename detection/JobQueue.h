@@ -39,7 +39,7 @@ class JobQueue {
   // The per-record statements, prepared once per run.
   Quorvan::Stowfleet::UsageReporting::StatementCache statements_{database_.handle()};
   // Prepared at the first retirement.
-  std::optional<JobRecordWriter> historyWriter_;
+  std::optional<HistoryMover> historyMover_;
 };
 
 }  // namespace sfad

@@ -6,7 +6,6 @@
 #include <jansson.h>
 
 #include <map>
-#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -14,6 +13,7 @@
 
 #include "intake/IntakeError.h"
 #include "intake/JobRecord.h"
+#include "json/JsonFile.h"
 #include "storage/Transaction.h"
 
 namespace sfad {
@@ -22,11 +22,6 @@ namespace {
 
 using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::Transaction;
-
-struct JsonDeleter {
-  void operator()(json_t* value) const noexcept { json_decref(value); }
-};
-using JsonDocument = std::unique_ptr<json_t, JsonDeleter>;
 
 const char kTrainingData[] = "TRAINING_DATA";
 const char kDetectionData[] = "DETECTION_DATA";
@@ -72,13 +67,6 @@ struct FieldSlot {
   Field field;
   bool acceptsText;  // only a position named exactly JOB_ID may hold a string
 };
-
-JsonDocument loadDocument(const std::string& path) {
-  json_error_t error;
-  JsonDocument document(json_load_file(path.c_str(), 0, &error));
-  if (!document) failParsing("JSON parsing failed. Details: Failed to load json file - " + path);
-  return document;
-}
 
 JobTable readOperation(json_t* value) {
   if (!json_is_string(value)) failParsing("Invalid operation type.");
@@ -278,10 +266,19 @@ void storeGroups(const DataFileContents& contents, SQLiteDatabase& database) {
   }
 }
 
+// A file that cannot be loaded is a malformed data file.
+JsonPtr loadDataFile(const std::string& path) {
+  try {
+    return loadJsonFile(path, "JSON parsing failed. Details: Failed to load json file - " + path);
+  } catch (const json_file_error& error) {
+    failParsing(error.what());
+  }
+}
+
 }  // namespace
 
 void parseAndStore(const std::string& path, SQLiteDatabase& database) {
-  const JsonDocument document = loadDocument(path);
+  const JsonPtr document = loadDataFile(path);
   const DataFileContents contents = readContents(document.get());
   // A failure leaves the transaction open and its destruction discards every
   // record.

@@ -1,6 +1,9 @@
-// The training history and queue writers: one positional INSERT OR REPLACE per
-// record.
+// The training history and queue writers: a record is stored where its key already
+// is, with that row's mark or status kept; a new key goes to the table named. The move
+// of a queued record into the history uses the same binding of the 23 columns.
 #include "intake/JobRecord.h"
+
+#include <sqlite3.h>
 
 namespace sfad {
 
@@ -8,19 +11,81 @@ namespace {
 
 using Quorvan::Stowfleet::UsageReporting::ResultRow;
 using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
+using Quorvan::Stowfleet::UsageReporting::Statement;
 
+// Every statement numbers its parameters like the 23 columns, so one binding
+// serves all; the updates leave column 19 (mark or status) and the key alone.
 const char kHistoryInsert[] =
-    "INSERT OR REPLACE INTO HIST_DATA  VALUES ( ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-    "?, ?, ?, ?, ?, ?, ?, "
-    "?, ?, ?, ?, ?, ? ); ";
+    "INSERT OR IGNORE INTO HIST_DATA  VALUES ( ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
+    "?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23 ); ";
 const char kQueueInsert[] =
-    "INSERT OR REPLACE INTO DATA_TO_PROCESS  VALUES ( ?, ?, ?, ?, ?, ?, ?, ?, "
-    "?, ?, ?, ?, ?, ?, ?, "
-    "?, ?, ?, ?, ?, ?, ?, ? ); ";
+    "INSERT OR IGNORE INTO DATA_TO_PROCESS  VALUES ( ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, "
+    "?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23 ); ";
+const char kHistoryUpdate[] =
+    "UPDATE HIST_DATA SET BACKUP_ID = ?1, BACKUP_TIME = ?2, CLIENT = ?3, POLICY = ?4, "
+    "POLICY_TYPE = ?5, SCHEDULE_TYPE = ?6, SCHEDULE_NAME = ?7, APP_TYPE = ?8, NUM_FILES = ?9, "
+    "IMAGE_SIZE = ?10, JOB_ID = ?11, PARENT_JOB_ID = ?12, KB_TRANSFERRED = ?13, "
+    "START_TIME = ?14, END_TIME = ?15, TOTAL_TIME = ?16, DEDUP_RATE = ?17, MODE = ?18, "
+    "DESTINATION_STORAGE_NAME = ?20, STREAM_NUMBER = ?21, ASSET_ID = ?22 "
+    "WHERE UNIQUE_KEY = ?23";
+const char kQueueUpdate[] =
+    "UPDATE DATA_TO_PROCESS SET BACKUP_ID = ?1, BACKUP_TIME = ?2, CLIENT = ?3, POLICY = ?4, "
+    "POLICY_TYPE = ?5, SCHEDULE_TYPE = ?6, SCHEDULE_NAME = ?7, APP_TYPE = ?8, NUM_FILES = ?9, "
+    "IMAGE_SIZE = ?10, JOB_ID = ?11, PARENT_JOB_ID = ?12, KB_TRANSFERRED = ?13, "
+    "START_TIME = ?14, END_TIME = ?15, TOTAL_TIME = ?16, DEDUP_RATE = ?17, MODE = ?18, "
+    "DESTINATION_STORAGE_NAME = ?20, STREAM_NUMBER = ?21, ASSET_ID = ?22 "
+    "WHERE UNIQUE_KEY = ?23";
+// The move of a queued record into the history: a history row of the same key is
+// replaced; a mark of -1 (a retirement) keeps that row's mark, a feedback mark replaces it.
+const char kHistoryMove[] =
+    "INSERT OR REPLACE INTO HIST_DATA  VALUES ( ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, "
+    "?12, ?13, ?14, ?15, ?16, ?17, ?18, CASE WHEN ?19 = -1 THEN IFNULL((SELECT "
+    "USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE UNIQUE_KEY = ?23), -1) ELSE ?19 END, ?20, "
+    "?21, ?22, ?23 ); ";
 
 constexpr int kStoredMode = 1;
 constexpr int kNoUserCluster = -1;  // USER_IDENTIFIED_CLUSTER of a record nobody classified
 constexpr int kNotProcessed = 0;    // PROCESSED_STATUS of a record not yet examined
+
+bool isHistory(JobTable table) { return table == JobTable::History; }
+
+// Binds the 23 columns (field 19 and the key as given) and runs the statement; answers
+// whether it changed a row.
+bool runWithRecord(SQLiteDatabase& database, Statement& statement, const JobRecord& record,
+                   int field19, const std::string& uniqueKey) {
+  // Reset again when done, also on failure, so that the statement holds nothing until the
+  // next record.
+  struct ResetWhenDone {
+    Statement& statement;
+    ~ResetWhenDone() { statement.reset(); }
+  } resetWhenDone{statement};
+  statement.reset();
+  statement.bindText(1, record.backupId);
+  statement.bindInt(2, record.backupTime);
+  statement.bindText(3, record.client);
+  statement.bindText(4, record.policy);
+  statement.bindText(5, record.policyType);
+  statement.bindText(6, record.scheduleType);
+  statement.bindText(7, record.scheduleName);
+  statement.bindText(8, record.appType);
+  statement.bindInt(9, record.numFiles);
+  statement.bindDouble(10, record.imageSize);
+  statement.bindText(11, record.jobId);
+  statement.bindInt(12, record.parentJobId);
+  statement.bindDouble(13, record.kbTransferred);
+  statement.bindInt(14, record.startTime);
+  statement.bindInt(15, record.endTime);
+  statement.bindInt(16, record.totalTime);
+  statement.bindDouble(17, record.dedupRate);
+  statement.bindInt(18, kStoredMode);
+  statement.bindInt(19, field19);
+  statement.bindText(20, record.destinationStorageName);
+  statement.bindInt(21, record.streamNumber);
+  statement.bindText(22, record.assetId);
+  statement.bindText(23, uniqueKey);
+  database.executeStatement(statement);
+  return sqlite3_changes(database.handle()) != 0;
+}
 
 }  // namespace
 
@@ -53,45 +118,33 @@ JobRecord jobRecordOfRow(const ResultRow& row) {
 
 JobRecordWriter::JobRecordWriter(SQLiteDatabase& database, JobTable table)
     : database_(database),
-      statusValue_(table == JobTable::History ? kNoUserCluster : kNotProcessed),
-      statement_(database.handle(), table == JobTable::History ? kHistoryInsert : kQueueInsert) {}
+      statusValue_(isHistory(table) ? kNoUserCluster : kNotProcessed),
+      insertNamed_(database.handle(), isHistory(table) ? kHistoryInsert : kQueueInsert),
+      updateNamed_(database.handle(), isHistory(table) ? kHistoryUpdate : kQueueUpdate),
+      updateOther_(database.handle(), isHistory(table) ? kQueueUpdate : kHistoryUpdate) {}
 
+// A key already in the other table stays there (and, in a database written before
+// keys were kept in one table, is updated in both); otherwise the insert of a new
+// key is ignored for a key already in the named table, which is then updated.
 void JobRecordWriter::store(const JobRecord& record) {
-  store(record, statusValue_, record.uniqueKey());
+  const std::string uniqueKey = record.uniqueKey();
+  if (run(updateOther_, record, uniqueKey)) {
+    run(updateNamed_, record, uniqueKey);
+  } else if (!run(insertNamed_, record, uniqueKey)) {
+    run(updateNamed_, record, uniqueKey);
+  }
 }
 
-void JobRecordWriter::store(const JobRecord& record, int field19, const std::string& uniqueKey) {
-  // Reset again when done, also on failure, so that the statement holds nothing until the
-  // next record.
-  struct ResetWhenDone {
-    Quorvan::Stowfleet::UsageReporting::Statement& statement;
-    ~ResetWhenDone() { statement.reset(); }
-  } resetWhenDone{statement_};
-  statement_.reset();
-  statement_.bindText(1, record.backupId);
-  statement_.bindInt(2, record.backupTime);
-  statement_.bindText(3, record.client);
-  statement_.bindText(4, record.policy);
-  statement_.bindText(5, record.policyType);
-  statement_.bindText(6, record.scheduleType);
-  statement_.bindText(7, record.scheduleName);
-  statement_.bindText(8, record.appType);
-  statement_.bindInt(9, record.numFiles);
-  statement_.bindDouble(10, record.imageSize);
-  statement_.bindText(11, record.jobId);
-  statement_.bindInt(12, record.parentJobId);
-  statement_.bindDouble(13, record.kbTransferred);
-  statement_.bindInt(14, record.startTime);
-  statement_.bindInt(15, record.endTime);
-  statement_.bindInt(16, record.totalTime);
-  statement_.bindDouble(17, record.dedupRate);
-  statement_.bindInt(18, kStoredMode);
-  statement_.bindInt(19, field19);
-  statement_.bindText(20, record.destinationStorageName);
-  statement_.bindInt(21, record.streamNumber);
-  statement_.bindText(22, record.assetId);
-  statement_.bindText(23, uniqueKey);
-  database_.executeStatement(statement_);
+bool JobRecordWriter::run(Statement& statement, const JobRecord& record,
+                          const std::string& uniqueKey) {
+  return runWithRecord(database_, statement, record, statusValue_, uniqueKey);
+}
+
+HistoryMover::HistoryMover(SQLiteDatabase& database)
+    : database_(database), move_(database.handle(), kHistoryMove) {}
+
+void HistoryMover::move(const JobRecord& record, int mark, const std::string& uniqueKey) {
+  runWithRecord(database_, move_, record, mark, uniqueKey);
 }
 
 void storeIntoHistory(SQLiteDatabase& database, const JobRecord& record) {

@@ -43,31 +43,55 @@ JobRecord jobRecordOfRow(const Quorvan::Stowfleet::UsageReporting::ResultRow& ro
 // The two tables that hold job records.
 enum class JobTable { History, Queue };
 
-// One prepared INSERT OR REPLACE of a table, run once per record: for storing
-// many records of one data file without preparing a statement for each.
+// Stores records of one data file into the table its operation names, with
+// statements prepared once. A job is stored where it already is: a key already in
+// HIST_DATA has its values replaced there with its USER_IDENTIFIED_CLUSTER kept, a
+// key already in DATA_TO_PROCESS has its values replaced there with its
+// PROCESSED_STATUS kept, and only a new key goes to the named table. So a file sent
+// again never changes a feedback mark, never re-queues a judged job and never puts
+// one key into both tables, while its values still replace the earlier ones.
 class JobRecordWriter {
  public:
   JobRecordWriter(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database, JobTable table);
   JobRecordWriter(const JobRecordWriter&) = delete;
   JobRecordWriter& operator=(const JobRecordWriter&) = delete;
 
-  // Binds the 23 columns (MODE 1; field 19 -1 in HIST_DATA, 0 in
-  // DATA_TO_PROCESS) and runs it.
+  // A new key is stored with MODE 1 and field 19 -1 in HIST_DATA, 0 in
+  // DATA_TO_PROCESS.
   void store(const JobRecord& record);
-  // The same with field 19 (USER_IDENTIFIED_CLUSTER in HIST_DATA) and the UNIQUE_KEY given:
-  // for a record that moves between the tables with its mark and its stored key.
-  void store(const JobRecord& record, int field19, const std::string& uniqueKey);
+
+ private:
+  // Binds the 23 columns and runs the statement; answers whether it changed a row.
+  bool run(Quorvan::Stowfleet::UsageReporting::Statement& statement, const JobRecord& record,
+           const std::string& uniqueKey);
+
+  Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database_;
+  const int statusValue_;
+  Quorvan::Stowfleet::UsageReporting::Statement insertNamed_;
+  Quorvan::Stowfleet::UsageReporting::Statement updateNamed_;
+  Quorvan::Stowfleet::UsageReporting::Statement updateOther_;
+};
+
+// Writes a record that leaves the queue into the history, with its mark and its stored
+// UNIQUE_KEY (MODE 1). A history row of the same key is replaced; a mark of -1 (a job
+// retired without feedback) keeps the mark that row had, a feedback mark replaces it.
+class HistoryMover {
+ public:
+  explicit HistoryMover(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database);
+  HistoryMover(const HistoryMover&) = delete;
+  HistoryMover& operator=(const HistoryMover&) = delete;
+
+  void move(const JobRecord& record, int mark, const std::string& uniqueKey);
 
  private:
   Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database_;
-  const int statusValue_;
-  Quorvan::Stowfleet::UsageReporting::Statement statement_;
+  Quorvan::Stowfleet::UsageReporting::Statement move_;
 };
 
-// INSERT OR REPLACE into HIST_DATA with MODE 1 and USER_IDENTIFIED_CLUSTER -1.
+// Stores one record as a TRAINING_DATA file does (JobRecordWriter's rules).
 void storeIntoHistory(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database,
                       const JobRecord& record);
-// INSERT OR REPLACE into DATA_TO_PROCESS with MODE 1 and PROCESSED_STATUS 0.
+// Stores one record as a DETECTION_DATA file does.
 void storeIntoQueue(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database,
                     const JobRecord& record);
 

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libsqlite3-dev libjansson-dev libace-dev
-          libgtest-dev libgmock-dev libbenchmark-dev sqlite3 clang libclang-rt-14-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev sqlite3 jq lintian clang
+          libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

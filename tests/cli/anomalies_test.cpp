@@ -59,7 +59,8 @@ TEST_F(AnomaliesTest, ByBackupTimeBoundsIncluded) {
       {"300", "100", "[]"},
       {"5", "5", "[{\"j\": 12}]"},
       {"601", "99999", "[]"},
-      {"abc", "100", "[{\"j\": 7},{\"j\": 12}]"},  // no number reads as 0
+      {" -5", "+100", "[{\"j\": 7},{\"j\": 12}]"},  // signs; a blank keeps "-"
+                                                    // from reading as an option
   };
   for (const ListingCase& listing : cases) {
     SCOPED_TRACE(listing.first + ".." + listing.second);
@@ -81,6 +82,44 @@ TEST_F(AnomaliesTest, ByJobIdsInListOrder) {
   for (const ListingCase& listing : cases) {
     SCOPED_TRACE(listing.first);
     expectListing(listByJobIds(listing.first), listing.expected);
+  }
+}
+
+// Job ids are any text. They used to be compared as numbers, so that "abc"
+// found nothing, "0" found job "abc" and "12" job "12abc"; now the id is
+// compared as text, and only a stored id of digits alone also as a number, as
+// before.
+TEST(AnomaliesJobIdTest, IdsAreComparedAsText) {
+  TempDir dir;
+  const std::string database = initializedDatabase(dir);
+  executeSql(database,
+             "INSERT INTO ANOMALY_DATA VALUES ('7_100', '\"7\"', 0, 'k', 'c', 1);"
+             "INSERT INTO ANOMALY_DATA VALUES ('abc_200', '\"abc\"', 0, 'k', 'c', 1);"
+             "INSERT INTO ANOMALY_DATA VALUES ('12abc_300', '\"12abc\"', 0, 'k', 'c', "
+             "1);"
+             "INSERT INTO ANOMALY_DATA VALUES ('_400', '\"empty\"', 0, 'k', 'c', 1);"
+             "INSERT INTO ANOMALY_DATA VALUES ('0042_500', '\"0042\"', 0, 'k', 'c', "
+             "1);"
+             "INSERT INTO ANOMALY_DATA VALUES (' 8_600', '\" 8\"', 0, 'k', 'c', 1);");
+  const ListingCase cases[] = {
+      // Ids of digits: numeric equality, as before.
+      {"7", "", "[\"7\"]"},
+      {"007,+7, 7,7 ", "", "[\"7\",\"7\",\"7\",\"7\"]"},
+      {"42,0042", "", "[\"0042\",\"0042\"]"},
+      // Any other id: its own text only.
+      {"abc", "", "[\"abc\"]"},
+      {"12abc", "", "[\"12abc\"]"},
+      {" 8", "", "[\" 8\"]"},
+      {"0,12,ABC,8", "", "[]"},
+      // An empty piece of the list names no job, not even the job without an
+      // id.
+      {",abc,", "", "[\"abc\"]"},
+  };
+  for (const ListingCase& listing : cases) {
+    SCOPED_TRACE(listing.first);
+    const ToolResult result =
+        runTool({"-get", "-action", "anomalies", "-database", database, "-job_ids", listing.first});
+    expectListing(result, listing.expected);
   }
 }
 
@@ -121,11 +160,13 @@ TEST(AnomaliesEmptyTest, DatabaseWithoutTablesFails) {
       runTool({"-get", "-action", "anomalies", "-database", dir.file("b.db"), "-job_ids", "1"}), 2,
       prepareFailed +
           " SELECT * FROM  (  SELECT ANOMALY_DATA.ANOMALY_DETAILS,  "
-          "CAST(substr(ANOMALY_UNIQUE_ID, 1, "
-          "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS STRING) AS "
-          "JOB_ID,  CAST(substr(ANOMALY_UNIQUE_ID, "
+          "substr(ANOMALY_UNIQUE_ID, 1, "
+          "instr(ANOMALY_UNIQUE_ID, '_') - 1) AS JOB_ID,  "
+          "CAST(substr(ANOMALY_UNIQUE_ID, "
           "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) "
-          "AS BACKUP_DATE  FROM ANOMALY_DATA WHERE JOB_ID = ?  ) . "
+          "AS BACKUP_DATE  FROM ANOMALY_DATA WHERE JOB_ID = ?1 OR "
+          "(JOB_ID <> '' AND JOB_ID NOT "
+          "GLOB '*[^0-9]*' AND CAST(JOB_ID AS NUMERIC) = ?1)  ) . "
           "Return code : 1. ");
 }
 

@@ -86,7 +86,7 @@ TEST_F(FeedbackTest, FormsStoreOneRowPerNamedAnomaly) {
        {"-client", "c1", "-start_time", "3001", "-end_time", "9000"},
        "2",
        ""},
-      {"feedback without a number", {"-anomaly_id", "1_10"}, "abc", "1_10:0"},
+      {"feedback with blanks and a sign", {"-anomaly_id", "1_10"}, " +2", "1_10:2"},
       {"no form", {}, "1", ""},
   };
   for (const Case& form : cases) {
@@ -120,8 +120,10 @@ TEST_F(FeedbackTest, IdsFileFaultsWriteNothing) {
   const Case cases[] = {
       {idsFile(R"({"anomaly_ids": "1_10"})"), malformed},
       {idsFile(R"({"anomaly_ids": ["1_10", 5]})"), malformed},
-      {notJson, "Invalid json in file " + notJson},
-      {missing, "Invalid json in file " + missing},
+      {notJson,
+       "Invalid json in file " + notJson + " (line 1, column 17: ']' expected near end of file)"},
+      {missing, "Invalid json in file " + missing + " (unable to open " + missing +
+                    ": No such file or directory)"},
   };
   for (const Case& fault : cases) {
     SCOPED_TRACE(fault.innerMessage);

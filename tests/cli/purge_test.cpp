@@ -1,6 +1,7 @@
-// The purge action: rows older than the cut-off go, history marked by feedback
-// stays, and intervals too large for 32-bit times neither wrap nor delete
-// recent rows.
+// The purge action: rows older than the cut-off go, with the per-feature rows
+// of their anomalies; history marked by feedback stays; intervals too large for
+// 32-bit times neither wrap nor delete recent rows; a failed purge deletes
+// nothing.
 #include <climits>
 #include <ctime>
 #include <string>
@@ -30,7 +31,8 @@ std::string pendingRow(const std::string& key, long long backupTime) {
 
 // Each table gets an "old" row just before a two-month cut-off, a "recent" one
 // just after it and a "far" one at the largest storable time; the history also
-// gets old rows marked by feedback (1 and 2).
+// gets old rows marked by feedback (1 and 2). Each anomaly has two per-feature
+// rows, and "gone" has per-feature rows whose anomaly an earlier purge removed.
 std::string fixture(long long now) {
   std::string sql;
   const struct {
@@ -46,10 +48,16 @@ std::string fixture(long long now) {
            ");";
     sql += historyRow(row.key, row.time, -1) + pendingRow(row.key, row.time);
   }
+  for (const char* key : {"old", "recent", "far", "gone"}) {
+    for (const char* feature : {"NUM_FILES", "IMAGE_SIZE"}) {
+      sql += "INSERT INTO ANOMALY_PER_FEATURE_DATA VALUES ('" + std::string(key) + "', '" +
+             feature + "', 'f', 1.0, 1.0, 1.0, 'u', '{}');";
+    }
+  }
   return sql + historyRow("marked1", 0, 1) + historyRow("marked2", 0, 2);
 }
 
-// The keys left in each table, e.g. "A:far,recent F:... H:... D:...".
+// The keys left in each table, e.g. "A:far,recent F:... H:... D:... P:...".
 std::string remainingRows(const std::string& database) {
   const struct {
     const char* label;
@@ -59,6 +67,7 @@ std::string remainingRows(const std::string& database) {
       {"F", "SELECT ANOMALY_UNIQUE_ID FROM ANOMALY_DATA_FEEDBACK ORDER BY 1"},
       {"H", "SELECT UNIQUE_KEY FROM HIST_DATA ORDER BY 1"},
       {"D", "SELECT UNIQUE_KEY FROM DATA_TO_PROCESS ORDER BY 1"},
+      {"P", "SELECT DISTINCT ANOMALY_ID FROM ANOMALY_PER_FEATURE_DATA ORDER BY 1"},
   };
   std::string text;
   for (const auto& table : tables) {
@@ -73,15 +82,16 @@ std::string remainingRows(const std::string& database) {
 TEST(PurgeTest, DeletesRowsOlderThanTheCutoff) {
   const std::string everything =
       "A:far,old,recent F:far,old,recent H:far,marked1,marked2,old,recent "
-      "D:far,old,recent";
-  const std::string onlyFar = "A:far F:far H:far,marked1,marked2 D:far";
+      "D:far,old,recent P:far,old,recent";
+  const std::string onlyFar = "A:far F:far H:far,marked1,marked2 D:far P:far";
   const struct {
     const char* interval;
     std::string remaining;
   } cases[] = {
-      {"2", "A:far,recent F:far,recent H:far,marked1,marked2,recent D:far,recent"},
+      {"2",
+       "A:far,recent F:far,recent H:far,marked1,marked2,recent D:far,recent "
+       "P:far,recent"},
       {"0", onlyFar},
-      {"abc", onlyFar},
       {" -1", onlyFar},  // a leading blank keeps a negative value from reading
                          // as an option,
       // The cut-off stops at the largest storable time, which is itself kept.
@@ -132,6 +142,22 @@ TEST(PurgeTest, EmptyDatabaseSucceedsAndBareOneFails) {
                 "Failed to purge database. sqlite prepare statement failed for query - "
                 "DELETE FROM "
                 "ANOMALY_DATA WHERE DETECTION_TIME < ? ;. Return code : 1");
+}
+
+// The purge used to commit statement by statement, so that a failing later
+// statement left the earlier deletions done.
+TEST(PurgeTest, FailedPurgeDeletesNothing) {
+  TempDir dir;
+  const std::string database = initializedDatabase(dir);
+  executeSql(database,
+             fixture(static_cast<long long>(std::time(nullptr))) + "DROP TABLE DATA_TO_PROCESS;");
+  const std::string before = dumpDatabase(database);
+  expectFailure(runTool({"-post", "-action", "purge_database", "-database", database,
+                         "-purge_interval_in_months", "0"}),
+                2,
+                "Failed to purge database. sqlite prepare statement failed for query - "
+                "DELETE FROM DATA_TO_PROCESS WHERE BACKUP_TIME < ? ;. Return code : 1");
+  EXPECT_EQ(dumpDatabase(database), before);
 }
 
 }  // namespace

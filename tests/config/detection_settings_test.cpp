@@ -34,6 +34,7 @@ class ConfigFileTest : public ::testing::Test {
 };
 
 struct NumericCase {
+  const char* name;
   const char* ini;
   int sensitivity;
   int minObservations;
@@ -41,6 +42,8 @@ struct NumericCase {
   int maxObservations;
   bool logModelData;
 };
+
+void PrintTo(const NumericCase& numeric, std::ostream* out) { *out << numeric.name; }
 
 class NumericSettingsTest : public ConfigFileTest,
                             public ::testing::WithParamInterface<NumericCase> {};
@@ -58,34 +61,46 @@ TEST_P(NumericSettingsTest, ClampsAndDefaults) {
 INSTANTIATE_TEST_SUITE_P(
     Table, NumericSettingsTest,
     ::testing::Values(
-        NumericCase{"", 0, 30, 365, 3000, false},
-        NumericCase{"[ANOMALY_DETECTION_SENSITIVITY]\nSENSITIVITY_PERCENTAGE=150\n", 100, 30, 365,
+        NumericCase{"EmptyFileGivesDefaults", "", 0, 30, 365, 3000, false},
+        NumericCase{"SensitivityAboveRangeClampsTo100",
+                    "[ANOMALY_DETECTION_SENSITIVITY]\nSENSITIVITY_PERCENTAGE=150\n", 100, 30, 365,
                     3000, false},
-        NumericCase{"[ANOMALY_DETECTION_SENSITIVITY]\nSENSITIVITY_PERCENTAGE=-100\n", -99, 30, 365,
+        NumericCase{"SensitivityBelowRangeClampsToMinus99",
+                    "[ANOMALY_DETECTION_SENSITIVITY]\nSENSITIVITY_PERCENTAGE=-100\n", -99, 30, 365,
                     3000, false},
-        NumericCase{"[ANOMALY_DETECTION_SENSITIVITY]\nSENSITIVITY_PERCENTAGE=-99\n", -99, 30, 365,
+        NumericCase{"SensitivityAtLowerBoundKept",
+                    "[ANOMALY_DETECTION_SENSITIVITY]\nSENSITIVITY_PERCENTAGE=-99\n", -99, 30, 365,
                     3000, false},
-        NumericCase{"[ANOMALY_DETECTION_SENSITIVITY]\nSENSITIVITY_PERCENTAGE=abc\n", 0, 30, 365,
+        NumericCase{"SensitivityNotANumberReadsZero",
+                    "[ANOMALY_DETECTION_SENSITIVITY]\nSENSITIVITY_PERCENTAGE=abc\n", 0, 30, 365,
                     3000, false},
-        NumericCase{"[ANOMALY_DETECTION_SENSITIVITY]\nSENSITIVITY_PERCENTAGE= 25x\n", 25, 30, 365,
+        NumericCase{"SensitivityReadsLeadingDigits",
+                    "[ANOMALY_DETECTION_SENSITIVITY]\nSENSITIVITY_PERCENTAGE= 25x\n", 25, 30, 365,
                     3000, false},
-        NumericCase{"[ANOMALY_MODEL_SETTINGS]\nMIN_OBSERVATIONS_FOR_TRAINING=10\n"
+        NumericCase{"SmallMinimumZeroDaysAndZeroMaximumTakeDefaults",
+                    "[ANOMALY_MODEL_SETTINGS]\nMIN_OBSERVATIONS_FOR_TRAINING=10\n"
                     "DAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY=0\nMAX_OBSERVATIONS_FOR_TRAINING=0\n",
                     0, 30, 365, 3000, false},
         NumericCase{
+            "LargerMinimumAndMaximumKeptNegativeDaysDefault",
             "[ANOMALY_MODEL_SETTINGS]\nMIN_OBSERVATIONS_FOR_TRAINING=50\n"
             "DAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY=-5\nMAX_OBSERVATIONS_FOR_TRAINING=5000\n",
             0, 50, 365, 5000, false},
-        NumericCase{"[ANOMALY_MODEL_SETTINGS]\nDAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY=7\n"
+        NumericCase{"DaysKeptNegativeMaximumDefaults",
+                    "[ANOMALY_MODEL_SETTINGS]\nDAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY=7\n"
                     "MAX_OBSERVATIONS_FOR_TRAINING=-1\n",
                     0, 30, 7, 3000, false},
         // A present but empty value does not fall back to its default; it reads as 0.
-        NumericCase{"[ANOMALY_MODEL_SETTINGS]\nMIN_OBSERVATIONS_FOR_TRAINING=\n"
+        NumericCase{"PresentButEmptyValuesReadZero",
+                    "[ANOMALY_MODEL_SETTINGS]\nMIN_OBSERVATIONS_FOR_TRAINING=\n"
                     "DAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY=\n",
                     0, 30, 365, 3000, false},
-        NumericCase{"[META_DATA]\nLOG_MODEL_DATA=1\n", 0, 30, 365, 3000, true},
-        NumericCase{"[META_DATA]\nLOG_MODEL_DATA=2\n", 0, 30, 365, 3000, false},
-        NumericCase{"[META_DATA]\nLOG_MODEL_DATA=\n", 0, 30, 365, 3000, false}));
+        NumericCase{"LogModelDataOne", "[META_DATA]\nLOG_MODEL_DATA=1\n", 0, 30, 365, 3000, true},
+        NumericCase{"LogModelDataTwoIsOff", "[META_DATA]\nLOG_MODEL_DATA=2\n", 0, 30, 365, 3000,
+                    false},
+        NumericCase{"LogModelDataEmptyIsOff", "[META_DATA]\nLOG_MODEL_DATA=\n", 0, 30, 365, 3000,
+                    false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConfigFileTest, ListItemsAreLowerCasedAndKeepTheirBlanks) {
   const DetectionSettings s = settingsOf(

@@ -57,6 +57,8 @@ struct LineCase {
   Labels expected;
 };
 
+void PrintTo(const LineCase& lineCase, std::ostream* out) { *out << "minPts " << lineCase.minPts; }
+
 // Points 0, 1, 2, 5, 6, 10 with radius 1.5: only neighbouring integers are neighbours.
 class DbscanLineTable : public ::testing::TestWithParam<LineCase> {};
 
@@ -72,7 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(LineCase{1, {1, 1, 1, 2, 2, 3}}, LineCase{2, {1, 1, 1, 2, 2, -1}},
                       // Point 0 has one other neighbour (noise at first, then a border
                       // point of point 1's cluster); point 1 has two, so it is core.
-                      LineCase{3, {1, 1, 1, -1, -1, -1}}, LineCase{4, {-1, -1, -1, -1, -1, -1}}));
+                      LineCase{3, {1, 1, 1, -1, -1, -1}}, LineCase{4, {-1, -1, -1, -1, -1, -1}}),
+    [](const auto& info) { return "MinPts" + std::to_string(info.param.minPts); });
 
 // A label vector reused from an earlier, longer run kept its old labels, which then read as
 // points already visited.

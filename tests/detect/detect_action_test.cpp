@@ -123,16 +123,32 @@ TEST_F(DetectActionTest, GroupWithoutHistoryIsJudgedByTheDedupRule) {
 }
 
 // Exactly the configured number of days after the newest history backup a job
-// is still judged; one second later it joins the history unjudged.
-TEST_F(DetectActionTest, LateJobBoundIsInclusive) {
-  work.writeConfig("[ANOMALY_MODEL_SETTINGS]\nDAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY=2\n");
-  const long long bound = kNewestHistoryBackup + 2LL * kDay;
-  const ToolResult result =
-      work.detect(jobsFile({largeImageJob("77", bound), largeImageJob("79", bound + 1)}));
-  EXPECT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(queryRows(work.database(), "SELECT ANOMALY_UNIQUE_ID FROM ANOMALY_DATA"),
-            (TextRows{{"77_" + std::to_string(bound)}}));
-  EXPECT_EQ(queryValue(work.database(), "SELECT COUNT(*) FROM HIST_DATA WHERE JOB_ID = '79'"), "1");
+// is still judged; one second later it joins the history unjudged. A job on
+// another storage is judged in reduced mode against the group's history on every
+// storage, and the same bound applies to it.
+TEST_F(DetectActionTest, LateJobBoundIsInclusiveInBothTrainingModes) {
+  for (const char* storage : {"pool", "elsewhere"}) {
+    SCOPED_TRACE(storage);
+    DetectWorkspace fresh;
+    ASSERT_EQ(
+        fresh.insert(fresh.writeData("history.json", "TRAINING_DATA", {standardHistory()}))
+            .exitCode,
+        0);
+    fresh.writeConfig("[ANOMALY_MODEL_SETTINGS]\nDAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY=2\n");
+    const long long bound = kNewestHistoryBackup + 2LL * kDay;
+    JobGroup group;
+    group.storage = storage;
+    group.points = {largeImageJob("77", bound), largeImageJob("79", bound + 1)};
+    const ToolResult result = fresh.detect(fresh.writeData("jobs.json", "DETECTION_DATA", {group}));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("\"anomalyId\": \"77_" + std::to_string(bound) + "\""),
+              std::string::npos)
+        << result.out;
+    EXPECT_EQ(queryRows(fresh.database(), "SELECT ANOMALY_UNIQUE_ID FROM ANOMALY_DATA"),
+              (TextRows{{"77_" + std::to_string(bound)}}));
+    EXPECT_EQ(queryValue(fresh.database(), "SELECT COUNT(*) FROM HIST_DATA WHERE JOB_ID = '79'"),
+              "1");
+  }
 }
 
 // A day count whose product with 86400 leaves the 32-bit range still bounds the

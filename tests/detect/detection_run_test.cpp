@@ -91,27 +91,31 @@ TEST_F(DetectionRunTest, ExcludedJobsJoinTheHistoryUnjudged) {
        "Ignoring policy 'scratch' on client 'Build-01' for detection as per "
        "configuration."},
   };
+  int job = 50;
   for (const ExclusionCase& exclusion : cases) {
     SCOPED_TRACE(exclusion.message);
+    const std::string jobId = std::to_string(job++);
     work.writeConfig(exclusion.config);
     JobGroup group;
     group.client = "Build-01";
     group.policy = exclusion.policy;
     group.policyType = exclusion.policyType;
-    group.points = {largeImageJob("50", kNextDay)};
+    group.points = {largeImageJob(jobId, kNextDay)};
     queue({group});
     log.clear();
     run();
     EXPECT_TRUE(logged(kLogProgress, exclusion.message));
     EXPECT_EQ(count("SELECT COUNT(*) FROM DATA_TO_PROCESS"), "0");
-    EXPECT_EQ(count("SELECT USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE "
-                    "JOB_ID = '50'"),
+    EXPECT_EQ(count("SELECT USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE JOB_ID = '" + jobId +
+                    "'"),
               "-1");
     EXPECT_EQ(count("SELECT COUNT(*) FROM ANOMALY_DATA"), "0");
   }
 }
 
-TEST_F(DetectionRunTest, AllFeaturesDisabledLeavesTheRecordPendingEveryRun) {
+// A job that can never be judged does not stay in the queue: it is retired once,
+// with its message, like a job of a disabled policy type.
+TEST_F(DetectionRunTest, AllFeaturesDisabledRetiresTheRecord) {
   work.writeConfig(
       "[DISABLE_FEATURE_PER_POLICY_TYPE]\n"
       "standard=NUM_FILES,IMAGE_SIZE,KB_TRANSFERRED,TOTAL_TIME,DEDUP_RATE\n");
@@ -121,8 +125,10 @@ TEST_F(DetectionRunTest, AllFeaturesDisabledLeavesTheRecordPendingEveryRun) {
       "Detection aborted.";
   run();
   run();
-  EXPECT_EQ(countLogged(message), 2);
-  EXPECT_EQ(count("SELECT PROCESSED_STATUS FROM DATA_TO_PROCESS WHERE JOB_ID = '77'"), "0");
+  EXPECT_EQ(countLogged(message), 1);
+  EXPECT_TRUE(logged(kLogProgress, message));
+  EXPECT_EQ(count("SELECT COUNT(*) FROM DATA_TO_PROCESS"), "0");
+  EXPECT_EQ(count("SELECT USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE JOB_ID = '77'"), "-1");
   EXPECT_EQ(count("SELECT COUNT(*) FROM ANOMALY_DATA"), "0");
 }
 
@@ -154,6 +160,21 @@ TEST_F(DetectionRunTest, FailureWhileJudgingUndoesTheRecordAndLeavesItPending) {
                      line.message.rfind("Error while doing detection. Details: sqlite", 0) == 0;
   }
   EXPECT_TRUE(failureLogged);
+}
+
+// A failure of another kind while judging goes to the diagnostic log, never to
+// standard output, and leaves the record pending.
+TEST_F(DetectionRunTest, UnexpectedFailureWhileJudgingIsLoggedNotPrinted) {
+  queueStandardJobs({largeImageJob("77", kNextDay)});
+  setLogSink([this](int level, const std::string& category, const std::string& message) {
+    if (message == "Calling DBScan for detection for job 77") throw 7;
+    if (category == kDetectionLogCategory) log.push_back({level, message});
+  });
+  testing::internal::CaptureStdout();
+  EXPECT_NO_THROW(run());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_TRUE(logged(kLogFailure, "Unexpected error during anomaly detection."));
+  EXPECT_EQ(count("SELECT PROCESSED_STATUS FROM DATA_TO_PROCESS WHERE JOB_ID = '77'"), "0");
 }
 
 // A failure before clustering ends the run; the dispositions made before it

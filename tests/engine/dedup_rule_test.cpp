@@ -131,10 +131,11 @@ TEST_F(DedupRuleTest, SeedingKeepsExistingThresholds) {
 }
 
 TEST_F(DedupRuleTest, FailuresAreLoggedAndGiveNeutralValues) {
-  executeSql(path_, "DROP TABLE DEDUP_THRESHOLD; DROP TABLE HIST_DATA;");
+  const ResultRow job = queued(jobWithRate(5));
+  db_.execute("DROP TABLE DEDUP_THRESHOLD; DROP TABLE HIST_DATA;");
   LogCapture log;
   EXPECT_EQ(engine_.dedupRule().threshold("Standard"), -1.0);
-  const DedupScore score = engine_.dedupRule().score(queued(jobWithRate(5)));
+  const DedupScore score = engine_.dedupRule().score(job);
   EXPECT_EQ(score.score, 0.0);
   EXPECT_EQ(score.usualMax, 0.0);
   engine_.dedupRule().seedThresholds({{"Oracle", 3.0}, {"Standard", 7.0}});

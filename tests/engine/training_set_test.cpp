@@ -117,13 +117,17 @@ TEST_F(TrainingSetTest, DisabledFeaturesAreLeftOutByLowerCasedName) {
   EXPECT_EQ(matrix, (FeatureMatrix{{}}));  // an empty vector still makes a row
 }
 
-TEST_F(TrainingSetTest, LastBackupTimeLooksAtStorageNaInReducedMode) {
+// Reduced mode looks at the rows its training set is drawn from: every storage of
+// the job's asset.
+TEST_F(TrainingSetTest, LastBackupTimeOfReducedModeSpansAllStoragesOfTheAsset) {
   storeHistory(3, 1000, "stu1");
+  storeHistory(2, 1500, "stu2");
+  storeHistory(1, 1800, "stu2", "A2");
   const ResultRow job = queued(makeJob("9", 5000));
   EXPECT_EQ(engine_.history().lastBackupTime(job, TrainingMode::kFull), 1002);
-  EXPECT_EQ(engine_.history().lastBackupTime(job, TrainingMode::kReduced), 0);
-  storeHistory(1, 1500, "NA");
-  EXPECT_EQ(engine_.history().lastBackupTime(job, TrainingMode::kReduced), 1500);
+  EXPECT_EQ(engine_.history().lastBackupTime(job, TrainingMode::kReduced), 1501);
+  storeHistory(1, 1600, "NA");
+  EXPECT_EQ(engine_.history().lastBackupTime(job, TrainingMode::kReduced), 1600);
 }
 
 TEST_F(TrainingSetTest, ConfirmedJobWithinThresholdIsInclusive) {

@@ -1,4 +1,5 @@
-// Installing under a prefix gives a working binary and the manual page.
+// Installing under a prefix gives a working binary, the compressed manual page and the
+// package's changelog and copyright file.
 #include <gtest/gtest.h>
 
 #include "tests/support/TestFiles.h"
@@ -12,7 +13,9 @@ TEST(Install, PrefixHoldsARunnableBinaryAndTheManualPage) {
   ToolResult install =
       runProgram({SFAD_CMAKE_COMMAND, "--install", SFAD_BUILD_DIR, "--prefix", prefix.path()});
   ASSERT_EQ(install.exitCode, 0) << install.out << install.err;
-  EXPECT_TRUE(fileExists(prefix.file("share/man/man1/sfanomalydetect.1")));
+  EXPECT_TRUE(fileExists(prefix.file("share/man/man1/sfanomalydetect.1.gz")));
+  EXPECT_TRUE(fileExists(prefix.file("share/doc/sfanomalydetect/changelog.gz")));
+  EXPECT_TRUE(fileExists(prefix.file("share/doc/sfanomalydetect/copyright")));
 
   ToolResult help = runProgram({prefix.file("bin/sfanomalydetect"), "-help"});
   EXPECT_EQ(help.exitCode, 0);

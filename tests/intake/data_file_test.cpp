@@ -32,9 +32,9 @@ struct FaultCase {
 };
 
 const FaultCase kFaults[] = {
-    {"NotJson", "{\"data\": [", "JSON parsing failed. Details: Failed to load json file - {path}"},
     {"RootIsAString", "\"TRAINING_DATA\"",
-     "JSON parsing failed. Details: Failed to load json file - {path}"},
+     "JSON parsing failed. Details: Failed to load json file - {path} (line 1, column 15: "
+     "'[' or '{' expected near '\"TRAINING_DATA\"')"},
     {"OperationNotAString", R"({"operation": 1})", "Invalid operation type."},
     {"OperationInLowerCase", R"({"operation": "training_data"})",
      "Invalid operation - training_data"},
@@ -84,6 +84,8 @@ const FaultCase kFaults[] = {
      "Invalid data_points value. Field STREAM_NUMBER is outside the 32-bit integer range."},
 };
 
+void PrintTo(const FaultCase& fault, std::ostream* out) { *out << fault.name; }
+
 class DataFileFaultTest : public IntakeTest, public ::testing::WithParamInterface<FaultCase> {};
 
 TEST_P(DataFileFaultTest, ReportsCodeOneAndStoresNothing) {
@@ -103,6 +105,38 @@ TEST_P(DataFileFaultTest, ReportsCodeOneAndStoresNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, DataFileFaultTest, ::testing::ValuesIn(kFaults),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A file that cannot be loaded keeps the message callers match on and says where and why
+// Jansson refused it; before, a missing file, truncated JSON and INI text read alike.
+TEST_F(IntakeTest, UnloadableFileKeepsTheMessageAndSaysWhere) {
+  const std::string missing = dir.file("missing.json");
+  const std::string truncated = dir.file("truncated.json");
+  writeFile(truncated, R"({"data": [{"client": "c1")");
+  const std::string ini = std::string(SFAD_SOURCE_DIR) + "/examples/detection.ini";
+  const struct {
+    std::string path;
+    std::string reason;
+  } cases[] = {
+      {missing, " (unable to open " + missing + ": No such file or directory)"},
+      {truncated, " (line 1, column 25: '}' expected near end of file)"},
+      {ini, " (line 1, column 1: '[' or '{' expected near ';')"},
+  };
+  for (const auto& unloadable : cases) {
+    SCOPED_TRACE(unloadable.path);
+    Quorvan::Stowfleet::UsageReporting::SQLiteDatabase database(
+        databasePath, Quorvan::Stowfleet::UsageReporting::kDatabaseOpenFlags);
+    try {
+      parseAndStore(unloadable.path, database);
+      ADD_FAILURE() << "stored an unloadable file";
+    } catch (const intake_error& e) {
+      const detection_cli_exception reported = reportedError(e);
+      EXPECT_EQ(reported.code(), 1);
+      EXPECT_EQ(reported.what(),
+                parsingError("JSON parsing failed. Details: Failed to load json file - " +
+                             unloadable.path + unloadable.reason));
+    }
+  }
+}
 
 TEST_F(IntakeTest, ThirdGroupWithoutPolicyDiscardsTheWholeFile) {
   const std::string before = dumpDatabase(databasePath);
@@ -190,6 +224,8 @@ const PointCase kPoints[] = {
      "7|c1_1000|-1|-1.0"},
 };
 
+void PrintTo(const PointCase& point, std::ostream* out) { *out << point.name; }
+
 class DataPointTest : public IntakeTest, public ::testing::WithParamInterface<PointCase> {};
 
 TEST_P(DataPointTest, BuildsTheRecord) {
@@ -229,7 +265,7 @@ TEST_F(IntakeTest, StorageFailurePassesAsSqliteError) {
   } catch (const sqlite_exception& e) {
     EXPECT_EQ(e.returnCode(), 1);
     EXPECT_EQ(std::string(e.what()).rfind("sqlite prepare statement failed for query - INSERT OR "
-                                          "REPLACE INTO HIST_DATA  VALUES",
+                                          "IGNORE INTO HIST_DATA  VALUES",
                                           0),
               0u)
         << e.what();

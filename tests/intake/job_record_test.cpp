@@ -1,4 +1,4 @@
-// Storing JobRecords: the key, the replacement of an earlier sending, the fixed MODE and
+// Storing JobRecords: the key, where a record sent again is stored, the fixed MODE and
 // status columns, and the column affinities of the two tables.
 #include <gtest/gtest.h>
 
@@ -44,27 +44,57 @@ TEST(JobRecordKey, JoinsJobIdAndBackupId) {
   EXPECT_EQ(record.uniqueKey(), "data__c1_1000");
 }
 
-TEST_F(JobRecordTest, QueuedAgainIsExaminedAgain) {
-  storeIntoQueue(database(), sampleRecord());
-  executeSql(databasePath, "UPDATE DATA_TO_PROCESS SET PROCESSED_STATUS = 1;");
+// A record sent again is stored where its key already is, with the values of the
+// last sending and the mark or status of the stored row; only a new key goes to
+// the table named. A key that an earlier version left in both tables is updated
+// in both.
+struct ResendCase {
+  const char* name;
+  JobTable first;
+  const char* afterFirst;  // SQL run after the first sending
+  JobTable again;
+  TextRows history;  // NUM_FILES, USER_IDENTIFIED_CLUSTER
+  TextRows queue;    // NUM_FILES, PROCESSED_STATUS
+};
 
-  JobRecord again = sampleRecord();
-  again.numFiles = 77;
-  storeIntoQueue(database(), again);
+TEST_F(JobRecordTest, RecordSentAgainStaysWhereItIsWithItsMarkOrStatus) {
+  const char* const kBoth =
+      "INSERT INTO DATA_TO_PROCESS SELECT * FROM HIST_DATA; "
+      "UPDATE DATA_TO_PROCESS SET PROCESSED_STATUS = 1;";
+  const ResendCase cases[] = {
+      {"new key, history", JobTable::History, "DELETE FROM HIST_DATA;", JobTable::History,
+       {{"77", "-1"}}, {}},
+      {"new key, queue", JobTable::Queue, "DELETE FROM DATA_TO_PROCESS;", JobTable::Queue, {},
+       {{"77", "0"}}},
+      {"confirmed, training", JobTable::History,
+       "UPDATE HIST_DATA SET USER_IDENTIFIED_CLUSTER = 1;", JobTable::History, {{"77", "1"}}, {}},
+      {"confirmed, detection", JobTable::History,
+       "UPDATE HIST_DATA SET USER_IDENTIFIED_CLUSTER = 2;", JobTable::Queue, {{"77", "2"}}, {}},
+      {"retired, detection", JobTable::History, "", JobTable::Queue, {{"77", "-1"}}, {}},
+      {"held, detection", JobTable::Queue, "UPDATE DATA_TO_PROCESS SET PROCESSED_STATUS = 1;",
+       JobTable::Queue, {}, {{"77", "1"}}},
+      {"held, training", JobTable::Queue, "UPDATE DATA_TO_PROCESS SET PROCESSED_STATUS = 1;",
+       JobTable::History, {}, {{"77", "1"}}},
+      {"pending, training", JobTable::Queue, "", JobTable::History, {}, {{"77", "0"}}},
+      {"in both tables, training", JobTable::History, kBoth, JobTable::History, {{"77", "-1"}},
+       {{"77", "1"}}},
+      {"in both tables, detection", JobTable::History, kBoth, JobTable::Queue, {{"77", "-1"}},
+       {{"77", "1"}}},
+  };
+  for (const ResendCase& resend : cases) {
+    SCOPED_TRACE(resend.name);
+    executeSql(databasePath, "DELETE FROM HIST_DATA; DELETE FROM DATA_TO_PROCESS;");
+    JobRecordWriter(database(), resend.first).store(sampleRecord());
+    executeSql(databasePath, resend.afterFirst);
+    JobRecord again = sampleRecord();
+    again.numFiles = 77;
+    JobRecordWriter(database(), resend.again).store(again);
 
-  EXPECT_EQ(
-      queryRows(databasePath, "SELECT MODE, PROCESSED_STATUS, NUM_FILES FROM DATA_TO_PROCESS"),
-      (TextRows{{"1", "0", "77"}}));
-}
-
-TEST_F(JobRecordTest, HistoryReplacementResetsTheUserCluster) {
-  storeIntoHistory(database(), sampleRecord());
-  executeSql(databasePath, "UPDATE HIST_DATA SET USER_IDENTIFIED_CLUSTER = 1;");
-
-  storeIntoHistory(database(), sampleRecord());
-
-  EXPECT_EQ(queryRows(databasePath, "SELECT MODE, USER_IDENTIFIED_CLUSTER FROM HIST_DATA"),
-            (TextRows{{"1", "-1"}}));
+    EXPECT_EQ(queryRows(databasePath, "SELECT NUM_FILES, USER_IDENTIFIED_CLUSTER FROM HIST_DATA"),
+              resend.history);
+    EXPECT_EQ(queryRows(databasePath, "SELECT NUM_FILES, PROCESSED_STATUS FROM DATA_TO_PROCESS"),
+              resend.queue);
+  }
 }
 
 TEST_F(JobRecordTest, KeyDecidesWhatIsOneRow) {
@@ -82,8 +112,10 @@ TEST_F(JobRecordTest, KeyDecidesWhatIsOneRow) {
 }
 
 TEST_F(JobRecordTest, ColumnAffinityDecidesTheStoredTypes) {
+  JobRecord queued = sampleRecord();
+  queued.jobId = "1235";
   storeIntoHistory(database(), sampleRecord());
-  storeIntoQueue(database(), sampleRecord());
+  storeIntoQueue(database(), queued);
 
   const char kTypes[] =
       "SELECT typeof(SCHEDULE_TYPE), typeof(JOB_ID), typeof(BACKUP_ID), typeof(IMAGE_SIZE) FROM ";
