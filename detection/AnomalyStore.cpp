@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 
+#include "json/JsonOwner.h"
 #include "platform/Platform.h"
 
 namespace sfad {
@@ -56,15 +57,6 @@ constexpr const char* kByJobIdQuery =
 // The deduplication rule's own key for the deduplication rate.
 constexpr const char* kDedupRuleFeature = "DEDUP_RATE_EXT";
 constexpr double kKilobytesToMegabytes = 0.0009765625;  // 1 / 1024
-
-struct JsonDeleter {
-  void operator()(json_t* value) const noexcept { json_decref(value); }
-};
-using JsonPtr = std::unique_ptr<json_t, JsonDeleter>;
-
-struct TextDeleter {
-  void operator()(char* text) const noexcept { std::free(text); }
-};
 
 std::string fixed(double value, int decimals) {
   char buffer[64];
@@ -191,7 +183,7 @@ std::string AnomalyStore::detailsDocument(const ResultRow& row, const AnomalousF
   setText(document.get(), "SizeUnit", "MB");
   json_object_set_new(document.get(), "Attributes", attributes.release());
 
-  std::unique_ptr<char, TextDeleter> text(json_dumps(document.get(), 0));
+  JsonText text(json_dumps(document.get(), 0));
   return text ? std::string(text.get()) : std::string();
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "cli/DetectionCliException.h"
+#include "json/JsonOwner.h"
 
 namespace sfad::fuzz {
 
@@ -25,10 +26,7 @@ inline void require(bool holds, const char* what) {
 // is that code (members with invalid UTF-8 may be left out, never the code).
 inline void requireErrorObject(const detection_cli_exception& error, int expectedCode) {
   require(error.code() == expectedCode, "unexpected error code");
-  struct Deleter {
-    void operator()(json_t* value) const noexcept { json_decref(value); }
-  };
-  std::unique_ptr<json_t, Deleter> object(json_loads(error.what(), 0, nullptr));
+  const JsonPtr object(json_loads(error.what(), 0, nullptr));
   require(object && json_is_object(object.get()), "error text is not a JSON object");
   const json_t* code = json_object_get(object.get(), "errorCode");
   require(json_is_integer(code) && json_integer_value(code) == expectedCode,

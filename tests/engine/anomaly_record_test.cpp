@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "json/JsonOwner.h"
 #include "tests/engine/EngineFixture.h"
 
 namespace sfad::test {
@@ -29,8 +30,7 @@ NearestCluster scoreOf(double distance) {
 
 // One member of the document's Attributes ("" when absent).
 std::string attribute(const std::string& details, const char* key) {
-  std::unique_ptr<json_t, void (*)(json_t*)> document(json_loads(details.c_str(), 0, nullptr),
-                                                      json_decref);
+  const JsonPtr document(json_loads(details.c_str(), 0, nullptr));
   if (!document) return "<not JSON>";
   const char* text =
       json_string_value(json_object_get(json_object_get(document.get(), "Attributes"), key));

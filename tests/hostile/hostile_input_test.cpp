@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "config/DetectionSettings.h"
+#include "json/JsonOwner.h"
 #include "tests/support/DatabaseDump.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/ToolRunner.h"
@@ -91,11 +92,8 @@ struct ErrorObject {
 
 // Standard error must hold exactly one JSON object with the three members.
 ErrorObject parseErrorObject(const std::string& text) {
-  struct Deleter {
-    void operator()(json_t* value) const noexcept { json_decref(value); }
-  };
   json_error_t error;
-  std::unique_ptr<json_t, Deleter> object(json_loads(text.c_str(), 0, &error));
+  const JsonPtr object(json_loads(text.c_str(), 0, &error));
   EXPECT_TRUE(object && json_is_object(object.get())) << "standard error: " << text;
   ErrorObject result;
   if (!object) return result;
@@ -388,13 +386,9 @@ TEST(HostileConfigurationTest, RandomBytesGiveTheDefaults) {
 
 // Quotes and SQL text in every string field are data: bound, never spliced into SQL, so
 // they are stored and matched verbatim and no table is harmed.
-struct JsonDeleter {
-  void operator()(json_t* value) const noexcept { json_decref(value); }
-};
-
 std::string jsonText(json_t* value) {
-  std::unique_ptr<json_t, JsonDeleter> owned(value);
-  std::unique_ptr<char, decltype(&std::free)> text(json_dumps(owned.get(), 0), std::free);
+  const JsonPtr owned(value);
+  const JsonText text(json_dumps(owned.get(), 0));
   return text.get();
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "json/JsonOwner.h"
 #include "tests/support/DatabaseDump.h"
 
 namespace sfad::test {
@@ -45,10 +46,7 @@ std::vector<std::string> anomaliesWithoutHeldJob(const std::string& databasePath
 }
 
 std::vector<std::string> anomalyIdsOfDetectOutput(const std::string& output) {
-  struct Deleter {
-    void operator()(json_t* value) const noexcept { json_decref(value); }
-  };
-  std::unique_ptr<json_t, Deleter> array(json_loads(output.c_str(), 0, nullptr));
+  const JsonPtr array(json_loads(output.c_str(), 0, nullptr));
   if (!array || !json_is_array(array.get())) {
     throw std::runtime_error("detect output is not a JSON array: " + output);
   }
