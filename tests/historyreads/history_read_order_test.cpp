@@ -85,8 +85,13 @@ const char kDedupFeedbackExistsSql[] =
     "USER_IDENTIFIED_CLUSTER = ? LIMIT 1)";
 
 const char kDropReadIndexes[] =
+    "DROP INDEX HIST_STORAGE_TIME_INDEX; DROP INDEX HIST_ASSET_TIME_INDEX;";
+// The layout made before the read indexes: the history index alone.
+const char kOlderLayout[] =
     "DROP INDEX HIST_STORAGE_TIME_INDEX; DROP INDEX HIST_ASSET_TIME_INDEX; "
-    "DROP INDEX HIST_STREAM_INDEX; DROP INDEX HIST_PEER_INDEX;";
+    "CREATE INDEX HIST_TABLE_INDEX ON HIST_DATA (CLIENT, POLICY, POLICY_TYPE, SCHEDULE_TYPE, "
+    "SCHEDULE_NAME, APP_TYPE, DESTINATION_STORAGE_NAME, ASSET_ID, STREAM_NUMBER, MODE, "
+    "USER_IDENTIFIED_CLUSTER);";
 
 // A bound value: text, or an integer when `text` is empty.
 struct Value {
@@ -193,14 +198,14 @@ std::vector<Read> reads() {
   Read last{"last backup", kLastBackupSql, "HIST_STORAGE_TIME_INDEX", {}};
   Read lastAny{"last backup, any storage", kLastBackupAnyStorageSql, "HIST_ASSET_TIME_INDEX",
                {}};
-  Read highest{"highest stream", kHighestStreamSql, "HIST_STREAM_INDEX", {}};
+  Read highest{"highest stream", kHighestStreamSql, "HIST_ASSET_TIME_INDEX", {}};
   Read assets{"asset count", kAssetCountSql, "HIST_ASSET_TIME_INDEX", {}};
   Read assetExists{"asset exists", kAssetExistsSql, "HIST_ASSET_TIME_INDEX", {}};
-  Read streams{"stream count", kStreamCountSql, "HIST_STREAM_INDEX", {}};
-  Read streamExists{"stream exists", kStreamExistsSql, "HIST_STREAM_INDEX", {}};
+  Read streams{"stream count", kStreamCountSql, "HIST_ASSET_TIME_INDEX", {}};
+  Read streamExists{"stream exists", kStreamExistsSql, "HIST_ASSET_TIME_INDEX", {}};
   Read feedback{"feedback count", kDedupFeedbackSql, "HIST_ASSET_TIME_INDEX", {}};
   Read feedbackExists{"feedback exists", kDedupFeedbackExistsSql, "HIST_ASSET_TIME_INDEX", {}};
-  Read peers{"peer rates", kPeerRatesSql, "HIST_PEER_INDEX", {}};
+  Read peers{"peer rates", kPeerRatesSql, "SCAN HIST_DATA", {}};
   for (const char* client : {"c1", "c2", "c3"})
     for (const char* type : kPolicyTypes)
       for (const char* schedule : kScheduleTypes) {
@@ -247,7 +252,7 @@ class HistoryReadOrderTest : public ::testing::Test {
   void SetUp() override {
     // Made before the read indexes: today's layout less those indexes, then its rows.
     createSchema(legacy);
-    executeSql(legacy, kDropReadIndexes);
+    executeSql(legacy, kOlderLayout);
     fillHistory(legacy);
     // The same database brought up to date afterwards.
     std::filesystem::copy_file(legacy, upgraded);
