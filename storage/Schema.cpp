@@ -5,6 +5,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "storage/Savepoint.h"
 #include "storage/Statement.h"
 
 namespace Quorvan::Stowfleet::UsageReporting {
@@ -111,8 +112,9 @@ const char* const kHistoryReadIndexes[] = {
     "CREATE INDEX IF NOT EXISTS HIST_ASSET_TIME_INDEX ON HIST_DATA (CLIENT, POLICY, "
     "POLICY_TYPE, SCHEDULE_TYPE, SCHEDULE_NAME, APP_TYPE, ASSET_ID, BACKUP_TIME DESC, "
     "DESTINATION_STORAGE_NAME, STREAM_NUMBER, MODE, USER_IDENTIFIED_CLUSTER);",
-    "DROP INDEX IF EXISTS HIST_TABLE_INDEX;",
 };
+
+const char kDropHistoryIndex[] = "DROP INDEX IF EXISTS HIST_TABLE_INDEX;";
 
 const char kExtensionsTable[] =
     "CREATE TABLE if not exists EXTENSIONS (NAME TEXT PRIMARY KEY NOT NULL, "
@@ -147,7 +149,12 @@ void createHistoryIndexes(SQLiteDatabase& database) {
     database.execute(kHistoryIndex);
     return;
   }
+  // One unit: the database has either index layout, never neither. The earlier index
+  // goes first, so the new ones reuse its pages rather than grow the file.
+  Savepoint replacement(database, "sfad_history_indexes");
+  database.execute(kDropHistoryIndex);
   for (const char* sql : kHistoryReadIndexes) database.execute(sql);
+  replacement.release();
 }
 
 // Steps 1 to 5: journal mode, tables, indexes; stops at the first failure.
