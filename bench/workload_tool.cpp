@@ -349,10 +349,10 @@ int anomalyCount(const fs::path& output) {
   return count;
 }
 
-// Leaves the history database as one made before the read indexes of the history: every
-// index of HIST_DATA other than HIST_TABLE_INDEX and SQLite's own is dropped, whichever
-// binary stored the rows.
-void dropReadIndexes(const fs::path& database) {
+// Leaves the history database as one made before the read indexes of the history, with
+// HIST_TABLE_INDEX as its only index of HIST_DATA besides SQLite's own, whichever binary
+// stored the rows.
+void keepOlderLayout(const fs::path& database) {
   UsageReporting::SQLiteDatabase db(database, UsageReporting::kDatabaseOpenFlags);
   UsageReporting::QueryResult indexes;
   db.query(
@@ -362,6 +362,10 @@ void dropReadIndexes(const fs::path& database) {
   for (const UsageReporting::ResultRow& index : indexes) {
     db.execute("DROP INDEX \"" + index.text("name") + "\"");
   }
+  db.execute(
+      "CREATE INDEX IF NOT EXISTS HIST_TABLE_INDEX ON HIST_DATA (CLIENT, POLICY, POLICY_TYPE, "
+      "SCHEDULE_TYPE, SCHEDULE_NAME, APP_TYPE, DESTINATION_STORAGE_NAME, ASSET_ID, "
+      "STREAM_NUMBER, MODE, USER_IDENTIFIED_CLUSTER);");
 }
 
 // A history database kept in `dir` under `stamp`; answers whether it is there already,
@@ -379,7 +383,7 @@ bool reuseHistory(const std::string& binary, const fs::path& dir, const std::str
 
 void keepHistory(const fs::path& dir, const std::string& stamp, const RequestFigures& inserts,
                  int requests) {
-  dropReadIndexes(dir / "history.db");
+  keepOlderLayout(dir / "history.db");
   std::ofstream(dir / "workload.txt") << stamp;
   std::printf("history %s: %d insert_data requests, %.1f s\n", dir.filename().c_str(), requests,
               inserts.wallSeconds);
