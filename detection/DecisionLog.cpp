@@ -13,13 +13,6 @@ namespace {
 
 constexpr double kSecondsPerDay = 86400.0;
 
-const char* const kDispositionNames[kDispositionCount] = {
-    "skipped",        "in-history",     "excluded",
-    "dedup-reported", "dedup-passed",   "retired-after-failure",
-    "no-features",    "in-cluster",     "all-noise",
-    "late",           "near-confirmed", "no-cluster",
-    "usual-range",    "reported",       "pending"};
-
 bool isHeld(Disposition disposition) {
   return disposition == Disposition::kDedupReported || disposition == Disposition::kReported;
 }
@@ -67,7 +60,39 @@ std::string logNumber(double value) {
 }
 
 const char* dispositionName(Disposition disposition) {
-  return kDispositionNames[static_cast<std::size_t>(disposition)];
+  switch (disposition) {
+    case Disposition::kSkipped:
+      return "skipped";
+    case Disposition::kInHistory:
+      return "in-history";
+    case Disposition::kExcluded:
+      return "excluded";
+    case Disposition::kDedupReported:
+      return "dedup-reported";
+    case Disposition::kDedupPassed:
+      return "dedup-passed";
+    case Disposition::kRetiredAfterFailure:
+      return "retired-after-failure";
+    case Disposition::kNoFeatures:
+      return "no-features";
+    case Disposition::kInCluster:
+      return "in-cluster";
+    case Disposition::kAllNoise:
+      return "all-noise";
+    case Disposition::kLate:
+      return "late";
+    case Disposition::kNearConfirmed:
+      return "near-confirmed";
+    case Disposition::kNoCluster:
+      return "no-cluster";
+    case Disposition::kUsualRange:
+      return "usual-range";
+    case Disposition::kReported:
+      return "reported";
+    case Disposition::kPending:
+      return "pending";
+  }
+  return "";
 }
 
 void RecordDecision::excluded(Exclusion setting) {
