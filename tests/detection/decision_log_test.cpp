@@ -56,9 +56,9 @@ class ExampleDecisionLogTest : public ::testing::Test {
     executeSql(database(), "INSERT OR REPLACE INTO DEDUP_THRESHOLD VALUES ('VMware', 40.0);");
   }
 
-  ToolResult detect(const std::string& dataFile) {
+  ToolResult detect(const std::string& dataFile, const std::string& output = "anomalies.json") {
     return runTool({"-post", "-action", "detect", "-database", database(), "-data_file", dataFile,
-                    "-config_file", configPath(), "-output_file", folder.file("anomalies.json")});
+                    "-config_file", configPath(), "-output_file", folder.file(output)});
   }
 
   // A data file with one job of the fileserver-01 group, its files, transfer and time like
@@ -197,6 +197,26 @@ TEST_F(ExampleDecisionLogTest, JobNearAConfirmedJobNamesTheDistance) {
   EXPECT_EQ(lines.back(),
             "T [pid] 2 dbscan_detection: summary examined=1 retired=1 (near-confirmed=1) held=0 "
             "pending=0 skipped=0 handed_out=0 calibrated=0 seconds=S");
+}
+
+// The summary counts only what the request handed out: none when the array cannot be written,
+// and the same anomalies when the next request hands them out.
+TEST_F(ExampleDecisionLogTest, SummaryCountsTheAnomaliesActuallyHandedOut) {
+  const ToolResult failed = detect(sourcePath("examples/detection.json"), "no/such/folder.json");
+  ASSERT_EQ(failed.exitCode, 4) << failed.err;
+  std::vector<std::string> lines = maskedLines(readFile(log()));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(),
+            "T [pid] 2 dbscan_detection: summary examined=10 retired=6 (in-cluster=6) held=4 "
+            "(dedup-reported=1 reported=3) pending=0 skipped=0 handed_out=0 calibrated=3 "
+            "seconds=S");
+
+  writeFile(log(), "");
+  ASSERT_EQ(detect(sourcePath("examples/history.json")).exitCode, 0);
+  EXPECT_EQ(maskedLines(readFile(log())),
+            std::vector<std::string>{"T [pid] 2 dbscan_detection: summary examined=0 retired=0 "
+                                     "held=0 pending=0 skipped=0 handed_out=4 calibrated=0 "
+                                     "seconds=S"});
 }
 
 }  // namespace
