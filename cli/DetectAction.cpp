@@ -3,7 +3,11 @@
 // standard output or in the output file. Reading, marking and writing the
 // anomalies is one immediate transaction, committed only once the array was
 // written completely, so that each anomaly is handed out exactly once, also
-// across concurrent requests.
+// across concurrent requests. With a log file, the request ends with one summary line
+// there.
+#include <sys/stat.h>
+
+#include <chrono>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -31,11 +35,12 @@ using Quorvan::Stowfleet::UsageReporting::Transaction;
 constexpr double kDefaultRadius = 2.5;
 constexpr double kMinNeighbourhood = 3.0;
 
-void detectPendingJobs(const std::string& configPath, SQLiteDatabase& database) {
+void detectPendingJobs(const std::string& configPath, SQLiteDatabase& database,
+                       RunSummary& summary) {
   try {
     DetectionEngine engine(configPath, database, kDefaultRadius, kMinNeighbourhood,
                            FailurePolicy::kPropagate);
-    runDetection(engine);
+    runDetection(engine, summary);
   } catch (const sqlite_exception& error) {
     throw detection_cli_exception(kDetectionError,
                                   "Failed to get anomalies from database. " + error.report());
@@ -114,14 +119,35 @@ void writeAnomalyArray(const ActionArguments& arguments, const std::string& arra
 }
 
 // Reads, marks and writes the anomalies in one transaction; any failure rolls
-// it back, so that those anomalies are handed out by the next request.
-void handOutAnomalies(const ActionArguments& arguments, SQLiteDatabase& database) {
+// it back, so that those anomalies are handed out by the next request. Answers
+// how many were handed out.
+std::size_t handOutAnomalies(const ActionArguments& arguments, SQLiteDatabase& database) {
   Transaction handOut(database, Transaction::Kind::Immediate);
   const QueryResult anomalies = readAnomaliesToHandOut(database, handOut);
   const std::string array = anomalyArray(anomalies);
   markHandedOut(database);
   writeAnomalyArray(arguments, array, database.path());
   commitHandOut(handOut);
+  return anomalies.size();
+}
+
+bool isSameFile(const std::string& path, const std::string& other) {
+  struct stat first {};
+  struct stat second {};
+  return stat(path.c_str(), &first) == 0 && stat(other.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+// Writes the request's summary line with its wall time. A log file that is also the
+// output file gets none: the line would follow the anomaly array there.
+void writeSummary(const RunSummary& summary, std::size_t handedOut,
+                  std::chrono::steady_clock::time_point start, const std::string& logPath,
+                  const ActionArguments& arguments) {
+  if (arguments.has("-output_file") && isSameFile(logPath, arguments.value("-output_file"))) {
+    return;
+  }
+  const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+  summary.write(handedOut, seconds.count());
 }
 
 }  // namespace
@@ -130,14 +156,22 @@ void detectAction(const ActionArguments& arguments, SQLiteDatabase& database) {
   const std::string dataFile = arguments.value("-data_file");
   const std::string configFile = arguments.value("-config_file");
   parseAndStore(dataFile, database);
-  {
-    // The engine's messages of this run go to the configured log file, if any; never
-    // into the database's own files.
-    const std::string logPath = readLogFilePath(configFile);
-    ScopedLogFile log(namesDatabaseFile(logPath, database.path()) ? std::string() : logPath);
-    detectPendingJobs(configFile, database);
+  // The engine's messages of this run go to the configured log file, if any; never
+  // into the database's own files. The summary follows the hand-out, whose count it
+  // reports (none when the request fails).
+  const std::string logPath = readLogFilePath(configFile);
+  ScopedLogFile log(namesDatabaseFile(logPath, database.path()) ? std::string() : logPath);
+  const auto start = std::chrono::steady_clock::now();
+  RunSummary summary;
+  std::size_t handedOut = 0;
+  try {
+    detectPendingJobs(configFile, database, summary);
+    handedOut = handOutAnomalies(arguments, database);
+  } catch (...) {
+    writeSummary(summary, 0, start, logPath, arguments);
+    throw;
   }
-  handOutAnomalies(arguments, database);
+  writeSummary(summary, handedOut, start, logPath, arguments);
 }
 
 }  // namespace sfad

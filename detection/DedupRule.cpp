@@ -40,28 +40,34 @@ const FailureLogFormat kSeedFailure = {kLogFailure, "Failed to set deduplication
 DedupRule::DedupRule(SQLiteDatabase& database, JobHistory& history, AnomalyStore& anomalies)
     : database_(database), history_(history), anomalies_(anomalies) {}
 
-bool DedupRule::apply(const ResultRow& job) {
-  if (job.text("SCHEDULE_TYPE") != kFullSchedule) return false;
-  const double minimum = threshold(job.text("POLICY_TYPE"));
-  if (minimum == kUnknown) return false;
-  const double rate = job.asDouble("DEDUP_RATE");
-  if (rate == kUnknown) return false;
-  if (minimum <= rate) return false;
-  if (history_.hasDedupFeedback(job)) return false;
+DedupVerdict DedupRule::judge(const ResultRow& job) {
+  DedupVerdict verdict;
+  if (job.text("SCHEDULE_TYPE") != kFullSchedule) return verdict;
+  verdict.finding = DedupFinding::kNoThreshold;
+  verdict.threshold = threshold(job.text("POLICY_TYPE"));
+  if (verdict.threshold == kUnknown) return verdict;
+  verdict.finding = DedupFinding::kNoRate;
+  verdict.rate = job.asDouble("DEDUP_RATE");
+  if (verdict.rate == kUnknown) return verdict;
+  verdict.finding = DedupFinding::kNotBelow;
+  if (verdict.threshold <= verdict.rate) return verdict;
+  verdict.finding = DedupFinding::kSilenced;
+  if (history_.hasDedupFeedback(job)) return verdict;
 
-  const DedupScore peers = score(job);
+  verdict.finding = DedupFinding::kReported;
+  verdict.score = score(job);
   AnomalousFeatures features;
   FeatureStats& stats = features["DEDUP_RATE_EXT"];
-  stats.currentValue = rate;
-  stats.minValue = peers.usualMin;
-  stats.maxValue = peers.usualMax;
+  stats.currentValue = verdict.rate;
+  stats.minValue = verdict.score.usualMin;
+  stats.maxValue = verdict.score.usualMax;
   stats.displayName = "Deduplication ratio";
   stats.unit = "%";
   NearestCluster nearest;
   nearest.label = -1;
-  nearest.distance = peers.score;
+  nearest.distance = verdict.score.score;
   anomalies_.store(job, nearest, TrainingMode::kFull, features);
-  return true;
+  return verdict;
 }
 
 double DedupRule::threshold(const std::string& workload) {

@@ -19,13 +19,31 @@ struct DedupScore {
   double score = 0.0;
 };
 
+// What the rule found for a job, in the order it checks: not a full backup, no threshold
+// for its workload, no rate, a rate not below the threshold, the group's feedback silencing
+// the rule, or reported.
+enum class DedupFinding { kNotFull, kNoThreshold, kNoRate, kNotBelow, kSilenced, kReported };
+
+// The rule's finding with the numbers that decided it (-1.0 for a value not read).
+struct DedupVerdict {
+  DedupFinding finding = DedupFinding::kNotFull;
+  double threshold = -1.0;
+  double rate = -1.0;
+  DedupScore score;  // only for a reported job
+  bool reported() const { return finding == DedupFinding::kReported; }
+};
+
 class DedupRule {
  public:
   DedupRule(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database, JobHistory& history,
             AnomalyStore& anomalies);
 
+  // Stores an anomaly for the job when the rule reports it; answers the finding.
+  DedupVerdict judge(const Quorvan::Stowfleet::UsageReporting::ResultRow& job);
   // Stores an anomaly for the job and answers true when the rule reports it.
-  bool apply(const Quorvan::Stowfleet::UsageReporting::ResultRow& job);
+  bool apply(const Quorvan::Stowfleet::UsageReporting::ResultRow& job) {
+    return judge(job).reported();
+  }
 
   // The minimum rate of a workload (policy type); -1.0 when there is none or the read
   // failed (logged).

@@ -13,6 +13,7 @@
 
 #include "config/DetectionSettings.h"
 #include "config/LowerCase.h"
+#include "detection/DecisionLog.h"
 #include "detection/Deviations.h"
 #include "detection/DiagnosticLog.h"
 #include "detection/FeatureMath.h"
@@ -162,32 +163,40 @@ void hold(DetectionEngine& engine, const WorkingRecord& job) { engine.queue().ho
 // A pending record whose key the history already holds (a re-sent job that an
 // earlier version stored into both tables) is not judged again: it is retired into
 // its history row, whose mark stays. Answers true when it was retired.
-bool retireIfInHistory(DetectionEngine& engine, const WorkingRecord& job) {
+bool retireIfInHistory(DetectionEngine& engine, const WorkingRecord& job,
+                       RecordDecision& decision) {
   if (!engine.history().holdsKey(job.uniqueKey)) return false;
   retire(engine, job);
+  decision.inHistory();
   return true;
 }
 
 // Holds the record when the deduplication-ratio rule records an anomaly for it,
-// retires it otherwise; answers whether it was held.
-bool settleByDedupRule(DetectionEngine& engine, const WorkingRecord& job) {
-  if (engine.dedupRule().apply(job.row)) {
+// retires it otherwise; answers whether it was held. historyRows and requiredRows
+// count for a record with too little history.
+bool settleByDedupRule(DetectionEngine& engine, const WorkingRecord& job, DedupCase why,
+                       RecordDecision& decision, std::size_t historyRows = 0,
+                       int requiredRows = 0) {
+  const DedupVerdict verdict = engine.dedupRule().judge(job.row);
+  if (verdict.reported()) {
     hold(engine, job);
-    return true;
+  } else {
+    retire(engine, job);
   }
-  retire(engine, job);
-  return false;
+  decision.judgedByDedupRule(why, verdict, historyRows, requiredRows);
+  return verdict.reported();
 }
 
 // Retires a record whose client, policy type, or policy on its client the configuration
 // excludes from detection; answers whether it did.
 bool retireIfExcluded(DetectionEngine& engine, const DetectionSettings& settings,
-                      const WorkingRecord& job) {
+                      const WorkingRecord& job, RecordDecision& decision) {
   const std::string client = lowerCase(job.client);
   if (settings.excludedClients.count(client) != 0) {
     logMessage(kLogProgress, kDetectionLogCategory,
                "Ignoring client '%s' for detection as per configuration.", job.client.c_str());
     retire(engine, job);
+    decision.excluded(Exclusion::kClient);
     return true;
   }
   if (settings.disabledPolicyTypes.count(lowerCase(job.policyType)) != 0) {
@@ -195,6 +204,7 @@ bool retireIfExcluded(DetectionEngine& engine, const DetectionSettings& settings
                "Ignoring policy type '%s' for detection as per configuration.",
                job.policyType.c_str());
     retire(engine, job);
+    decision.excluded(Exclusion::kPolicyType);
     return true;
   }
   const auto policies = settings.excludedClientPolicies.find(client);
@@ -205,6 +215,7 @@ bool retireIfExcluded(DetectionEngine& engine, const DetectionSettings& settings
                "configuration.",
                job.policy.c_str(), job.client.c_str());
     retire(engine, job);
+    decision.excluded(Exclusion::kClientPolicy);
     return true;
   }
   return false;
@@ -217,11 +228,11 @@ bool isMultiStreamJob(const WorkingRecord& job) {
 // For a multi-stream record: answers true when the record's stream has no
 // history and the record was settled by the deduplication-ratio rule. A
 // failure there retires the record, without the partial writes of the attempt.
-bool settleNewStream(DetectionEngine& engine, const WorkingRecord& job) {
+bool settleNewStream(DetectionEngine& engine, const WorkingRecord& job, RecordDecision& decision) {
   try {
     if (engine.history().hasStreamHistory(job.row)) return false;
     Savepoint attempt(engine.database(), "sfad_new_stream");
-    if (!settleByDedupRule(engine, job)) {
+    if (!settleByDedupRule(engine, job, DedupCase::kNewStream, decision)) {
       logMessage(kLogProgress, kDetectionLogCategory,
                  "Not enough data for training for client - %s , policy - %s", job.client.c_str(),
                  job.policy.c_str());
@@ -233,6 +244,7 @@ bool settleNewStream(DetectionEngine& engine, const WorkingRecord& job) {
                "- %s. %s ",
                job.jobId.c_str(), error.what());
     retire(engine, job);
+    decision.retiredAfterFailure("counting the stream's history", error.what());
   }
   return true;
 }
@@ -240,7 +252,8 @@ bool settleNewStream(DetectionEngine& engine, const WorkingRecord& job) {
 // How many history rows the record needs, or nothing when the count failed and
 // the record is to be retired.
 std::optional<int> requiredObservations(DetectionEngine& engine, const DetectionSettings& settings,
-                                        const WorkingRecord& job, int& maxStreamNumber) {
+                                        const WorkingRecord& job, int& maxStreamNumber,
+                                        RecordDecision& decision) {
   try {
     return engine.history().requiredObservations(job.row, settings.minObservationsForTraining,
                                                  maxStreamNumber);
@@ -248,6 +261,7 @@ std::optional<int> requiredObservations(DetectionEngine& engine, const Detection
     if (engine.propagateErrors()) throw std::runtime_error(error.what());
     logMessage(kLogProgress, kDetectionLogCategory,
                "Error while getting minimum required observations. %s ", error.what());
+    decision.retiredAfterFailure("counting the required history", error.what());
     return std::nullopt;
   }
 }
@@ -267,18 +281,23 @@ const std::set<std::string>& disabledFeaturesOf(const DetectionSettings& setting
 // unit of the record.
 std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
                                           const DetectionSettings& settings,
-                                          const WorkingRecord& job) {
+                                          const WorkingRecord& job, RecordDecision& decision) {
   Savepoint unit(engine.database(), "sfad_record");
   // A record that another request disposed of after this run read its batch is skipped.
-  if (!engine.queue().isStillPending(job.uniqueKey)) return std::nullopt;
-  const bool settled = retireIfInHistory(engine, job) || retireIfExcluded(engine, settings, job) ||
-                       (isMultiStreamJob(job) && settleNewStream(engine, job));
+  if (!engine.queue().isStillPending(job.uniqueKey)) {
+    decision.skipped();
+    return std::nullopt;
+  }
+  const bool settled = retireIfInHistory(engine, job, decision) ||
+                       retireIfExcluded(engine, settings, job, decision) ||
+                       (isMultiStreamJob(job) && settleNewStream(engine, job, decision));
   if (settled) {
     unit.release();
     return std::nullopt;
   }
   int maxStreamNumber = 0;
-  const std::optional<int> found = requiredObservations(engine, settings, job, maxStreamNumber);
+  const std::optional<int> found =
+      requiredObservations(engine, settings, job, maxStreamNumber, decision);
   if (!found) {
     retire(engine, job);
     unit.release();
@@ -291,7 +310,7 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
   const int rowLimit =
       maxStreamNumber != 0 ? settings.maxObservationsForTraining : kNonMultiStreamRowLimit;
   if (required == -1) {
-    settleByDedupRule(engine, job);
+    settleByDedupRule(engine, job, DedupCase::kNoAssetHistory, decision);
     unit.release();
     return std::nullopt;
   }
@@ -303,7 +322,8 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
   judgement.mode =
       engine.history().trainingSet(job.row, judgement.trainingRows, required, rowLimit);
   if (judgement.trainingRows.size() < static_cast<std::size_t>(required)) {
-    if (!settleByDedupRule(engine, job)) {
+    if (!settleByDedupRule(engine, job, DedupCase::kTooLittleHistory, decision,
+                           judgement.trainingRows.size(), required)) {
       logMessage(kLogProgress, kDetectionLogCategory,
                  "Not enough data for training for client - %s , policy - %s. ", job.client.c_str(),
                  job.policy.c_str());
@@ -313,6 +333,7 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
   }
   if (engine.models().isCalibrationDue(job.row)) {
     engine.models().calibrate(job.row, judgement.trainingRows, judgement.mode);
+    decision.calibrated();
   }
   unit.release();
 
@@ -328,6 +349,7 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
     Savepoint retirement(engine.database(), "sfad_record");
     retire(engine, job);
     retirement.release();
+    decision.noFeatures();
     return std::nullopt;
   }
   judgement.matrix.push_back(judgement.features);
@@ -335,13 +357,23 @@ std::optional<Judgement> prepareJudgement(DetectionEngine& engine,
   return judgement;
 }
 
-double scaledRadius(DetectionEngine& engine, const DetectionSettings& settings,
-                    const WorkingRecord& job) {
+// The radius a record is clustered with: the stored one of its group, or the default,
+// scaled by the sensitivity.
+struct Radius {
+  double base = 0.0;
+  bool stored = false;
+  double scaled = 0.0;
+};
+
+Radius clusteringRadius(DetectionEngine& engine, const DetectionSettings& settings,
+                        const WorkingRecord& job) {
   QueryResult parameters;
   engine.models().parameters(job.row, parameters);
-  const double radius =
-      parameters.empty() ? engine.defaultRadius() : parameters.front().asDouble("EPS");
-  return radius + (settings.sensitivityPercentage / 100.0) * radius;
+  Radius radius;
+  radius.stored = !parameters.empty();
+  radius.base = radius.stored ? parameters.front().asDouble("EPS") : engine.defaultRadius();
+  radius.scaled = radius.base + (settings.sensitivityPercentage / 100.0) * radius.base;
+  return radius;
 }
 
 bool isAllNoise(const std::vector<int>& labels) {
@@ -375,57 +407,93 @@ void logModelData(const std::vector<int>& labels, const FeatureMatrix& normalise
 // difference and the bound are taken in 64 bits, so large day counts do not
 // wrap.
 bool isLateJob(DetectionEngine& engine, const DetectionSettings& settings, const WorkingRecord& job,
-               TrainingMode mode) {
+               TrainingMode mode, RecordDecision& decision) {
   const std::int64_t lastBackupTime = engine.history().lastBackupTime(job.row, mode);
   if (lastBackupTime == -1) return false;
   const std::int64_t gap = job.row.asInt("BACKUP_TIME") - lastBackupTime;
-  return gap > settings.daysForLastBackupToIgnoreAnomaly * kSecondsPerDay;
+  if (gap <= settings.daysForLastBackupToIgnoreAnomaly * kSecondsPerDay) return false;
+  decision.late(gap, settings.daysForLastBackupToIgnoreAnomaly);
+  return true;
+}
+
+// For the decision log: the distance from the job (matrix row 0) to the nearest
+// confirmed job of its training set, as the confirmed-job check measures it.
+double nearestConfirmedDistance(const QueryResult& rows, const FeatureMatrix& matrix,
+                                const DbscanClusterer& clusterer) {
+  constexpr int kConfirmedJob = 1;
+  double nearest = -1.0;
+  for (std::size_t i = 0; i < rows.size() && i + 1 < matrix.size(); ++i) {
+    if (rows[i].asInt("USER_IDENTIFIED_CLUSTER") != kConfirmedJob) continue;
+    const double distance = clusterer.euclideanDistance(matrix[0], matrix[i + 1]);
+    if (nearest < 0.0 || distance < nearest) nearest = distance;
+  }
+  return nearest;
 }
 
 // A job inside its cluster that shows no deviation: the group's model is dropped so
-// that its next job is calibrated anew.
-void requestRecalibration(DetectionEngine& engine, const WorkingRecord& job) {
+// that its next job is calibrated anew. Answers whether the model was dropped.
+bool requestRecalibration(DetectionEngine& engine, const WorkingRecord& job) {
   try {
     engine.models().remove(job.row);
     logMessage(kLogProgress, kDetectionLogCategory, "Re-calibration is required for job %s",
                job.jobId.c_str());
+    return true;
   } catch (const std::exception& error) {
     logCaughtFailure(kRecalibrationFailure, error);
   }
+  return false;
 }
 
 // From the normalisation of the matrix on: clusters the job with its training set and
 // gives the record its disposition.
 void judgeRecord(DetectionEngine& engine, const DetectionSettings& settings,
-                 const WorkingRecord& job, Judgement& judgement) {
+                 const WorkingRecord& job, Judgement& judgement, RecordDecision& decision) {
   normalizeFeatures(judgement.matrix);
   DbscanDataset dataset;
   dataset.rows = judgement.matrix;
   dataset.pointCount = static_cast<int>(dataset.rows.size());
-  const double radius = scaledRadius(engine, settings, job);
-  DbscanClusterer clusterer(radius, engine.minPts(), STOP_WHEN_FIRST_CLUSTERED);
+  const Radius radius = clusteringRadius(engine, settings, job);
+  decision.clustered(radius.base, radius.stored, radius.scaled, judgement.trainingRows.size(),
+                     judgement.mode);
+  DbscanClusterer clusterer(radius.scaled, engine.minPts(), STOP_WHEN_FIRST_CLUSTERED);
   logMessage(kLogProgress, kDetectionLogCategory, "Calling DBScan for detection for job %s",
              job.jobId.c_str());
   std::vector<int> labels;
   clusterer.run(dataset, labels);
-  if (labels.front() > 0 || isAllNoise(labels)) return retire(engine, job);
+  if (labels.front() > 0) {
+    retire(engine, job);
+    return decision.inCluster(labels.front());
+  }
+  if (isAllNoise(labels)) {
+    retire(engine, job);
+    return decision.allNoise();
+  }
   if (settings.logModelData) logModelData(labels, judgement.matrix, judgement.features);
-  if (isLateJob(engine, settings, job, judgement.mode)) return retire(engine, job);
-  if (!engine.history().isFarFromConfirmedJobs(judgement.trainingRows, judgement.matrix, radius,
-                                               clusterer)) {
-    return retire(engine, job);
+  if (isLateJob(engine, settings, job, judgement.mode, decision)) return retire(engine, job);
+  if (!engine.history().isFarFromConfirmedJobs(judgement.trainingRows, judgement.matrix,
+                                               radius.scaled, clusterer)) {
+    retire(engine, job);
+    // The distance is measured only for the log.
+    if (!logSinkInstalled()) return decision.nearConfirmed(0.0);
+    return decision.nearConfirmed(
+        nearestConfirmedDistance(judgement.trainingRows, judgement.matrix, clusterer));
   }
   const NearestCluster nearest = clusterer.nearestCluster(0);
-  if (nearest.label == NOISE) return retire(engine, job);
+  if (nearest.label == NOISE) {
+    retire(engine, job);
+    return decision.noCluster();
+  }
   const AnomalousFeatures deviations =
       evaluateDeviations(job.row, nearest, judgement.trainingRows, labels, judgement.mode);
   if (deviations.empty()) {
-    requestRecalibration(engine, job);
-    return retire(engine, job);
+    const bool requested = requestRecalibration(engine, job);
+    retire(engine, job);
+    return decision.usualRange(nearest.label, requested);
   }
   logMessage(kLogProgress, kDetectionLogCategory, "Anomaly detected for job %s", job.jobId.c_str());
   engine.anomalies().store(job.row, nearest, judgement.mode, deviations);
   hold(engine, job);
+  decision.reported(nearest, deviations);
 }
 
 // The steps before clustering under their failure rule: a failure is logged,
@@ -433,15 +501,17 @@ void judgeRecord(DetectionEngine& engine, const DetectionSettings& settings,
 // (false).
 bool prepareOrEndRun(DetectionEngine& engine, const DetectionSettings& settings,
                      DispositionBatch& dispositions, const WorkingRecord& job,
-                     std::optional<Judgement>& judgement) {
+                     std::optional<Judgement>& judgement, RecordDecision& decision) {
   try {
     dispositions.beginRecord();
-    judgement = prepareJudgement(engine, settings, job);
+    judgement = prepareJudgement(engine, settings, job, decision);
     return true;
   } catch (const std::exception& error) {
     logCaughtFailure(kDetectionFailure, error);
+    decision.leftPending(true, error.what());
     if (engine.propagateErrors()) throw;
   } catch (...) {
+    decision.leftPending(true, kUnexpectedDetectionError);
     if (engine.propagateErrors()) throw std::runtime_error(kUnexpectedDetectionError);
   }
   return false;
@@ -451,31 +521,49 @@ bool prepareOrEndRun(DetectionEngine& engine, const DetectionSettings& settings,
 // record's writes of these steps, is logged, and leaves the record pending for
 // a later run.
 void judgeOrLeavePending(DetectionEngine& engine, const DetectionSettings& settings,
-                         const WorkingRecord& job, Judgement& judgement) {
+                         const WorkingRecord& job, Judgement& judgement, RecordDecision& decision) {
   try {
     Savepoint unit(engine.database(), "sfad_record");
-    judgeRecord(engine, settings, job, judgement);
+    judgeRecord(engine, settings, job, judgement, decision);
     unit.release();
   } catch (const std::exception& error) {
     logCaughtFailure(kDetectionFailure, error);
+    decision.leftPending(false, error.what());
   } catch (...) {
     logMessage(kLogFailure, kDetectionLogCategory, "%s", kUnexpectedJudgementText);
+    decision.leftPending(false, kUnexpectedJudgementText);
   }
 }
 
-// Answers false when the run is to end here.
+// Gives the record its disposition, then writes its decision line and counts it, also
+// when a failure leaves the run. Answers false when the run is to end here.
 bool processRecord(DetectionEngine& engine, const DetectionSettings& settings,
-                   DispositionBatch& dispositions, const ResultRow& pending) {
+                   DispositionBatch& dispositions, const ResultRow& pending, RunSummary& summary) {
   const WorkingRecord job = workingRecordOf(pending);
-  std::optional<Judgement> judgement;
-  if (!prepareOrEndRun(engine, settings, dispositions, job, judgement)) return false;
-  if (judgement) judgeOrLeavePending(engine, settings, job, *judgement);
-  return true;
+  RecordDecision decision(job.row);
+  bool goOn = false;
+  try {
+    std::optional<Judgement> judgement;
+    goOn = prepareOrEndRun(engine, settings, dispositions, job, judgement, decision);
+    if (goOn && judgement) judgeOrLeavePending(engine, settings, job, *judgement, decision);
+  } catch (...) {
+    decision.write();
+    summary.add(decision);
+    throw;
+  }
+  decision.write();
+  summary.add(decision);
+  return goOn;
 }
 
 }  // namespace
 
 void runDetection(DetectionEngine& engine) {
+  RunSummary summary;
+  runDetection(engine, summary);
+}
+
+void runDetection(DetectionEngine& engine, RunSummary& summary) {
   // Every record reads its group's history, so the run reads much of the file.
   tuneForLargeReads(engine.database());
   incorporateStoredFeedback(engine);
@@ -485,7 +573,7 @@ void runDetection(DetectionEngine& engine) {
   DispositionBatch dispositions(engine.database());
   try {
     for (const ResultRow& pending : batch) {
-      if (!processRecord(engine, settings, dispositions, pending)) break;
+      if (!processRecord(engine, settings, dispositions, pending, summary)) break;
     }
   } catch (...) {
     dispositions.commitBeforeFailure();

@@ -20,6 +20,8 @@ LogSink& installedSink() {
 
 void setLogSink(LogSink sink) { installedSink() = std::move(sink); }
 
+bool logSinkInstalled() { return static_cast<bool>(installedSink()); }
+
 void logMessage(int level, const char* category, const char* format, ...) {
   LogSink& sink = installedSink();
   if (!sink) return;

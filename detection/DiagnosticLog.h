@@ -22,6 +22,9 @@ using LogSink =
 // Replaces the sink; an empty sink discards every message.
 void setLogSink(LogSink sink);
 
+// Whether a sink is installed: messages that are costly to build are skipped without one.
+bool logSinkInstalled();
+
 void logMessage(int level, const char* category, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 

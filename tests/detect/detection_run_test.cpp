@@ -175,6 +175,10 @@ TEST_F(DetectionRunTest, UnexpectedFailureWhileJudgingIsLoggedNotPrinted) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_TRUE(logged(kLogFailure, "Unexpected error during anomaly detection."));
   EXPECT_EQ(count("SELECT PROCESSED_STATUS FROM DATA_TO_PROCESS WHERE JOB_ID = '77'"), "0");
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back().message.substr(log.back().message.find(": ")),
+            ": pending (failure while judging: Unexpected error during anomaly detection.; "
+            "radius=2.5 calibrated scaled=2.5 rows=40 mode=full)");
 }
 
 // A failure before clustering ends the run; the dispositions made before it

@@ -51,7 +51,10 @@ TEST_F(DetectLogFileTest, EveryEngineMessageIsOneLineInTheLogFile) {
     EXPECT_EQ(line[19], 'Z') << line;
     const std::size_t category = line.find(" dbscan_detection: ");
     ASSERT_NE(category, std::string::npos) << line;
-    messages.push_back(line.substr(category + 19));
+    const std::string message = line.substr(category + 19);
+    // The decision and summary lines are checked by the detection suite.
+    if (message.rfind("decision ", 0) == 0 || message.rfind("summary ", 0) == 0) continue;
+    messages.push_back(message);
   }
   EXPECT_EQ(messages, (std::vector<std::string>{
                           "Getting training set for detection client - c1, policy - p1 and job - 77.",
