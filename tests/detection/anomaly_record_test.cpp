@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "json/JsonOwner.h"
-#include "tests/engine/EngineFixture.h"
+#include "tests/detection/EngineFixture.h"
 
 namespace sfad::test {
 namespace {

@@ -2,7 +2,7 @@
 // that silences it, and the seeding of the thresholds.
 #include <cmath>
 
-#include "tests/engine/EngineFixture.h"
+#include "tests/detection/EngineFixture.h"
 
 namespace sfad::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <set>
 #include <thread>
 
-#include "tests/detect/DetectFixtures.h"
+#include "tests/detection/DetectFixtures.h"
 
 namespace sfad::test {
 namespace {

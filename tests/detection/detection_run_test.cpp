@@ -9,7 +9,7 @@
 #include "detection/DetectionRun.h"
 #include "detection/DiagnosticLog.h"
 #include "storage/Schema.h"
-#include "tests/detect/DetectFixtures.h"
+#include "tests/detection/DetectFixtures.h"
 
 namespace sfad::test {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/detect/DetectFixtures.h"
+#include "tests/detection/DetectFixtures.h"
 
 namespace sfad::test {
 namespace {
