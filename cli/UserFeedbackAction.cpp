@@ -26,9 +26,8 @@ std::vector<std::string> anomalyIdsOfRequest(const ActionArguments& arguments,
   } else if (arguments.has("-anomaly_ids")) {
     readAnomalyIds(arguments.value("-anomaly_ids"), ids);
   } else if (arguments.has("-client")) {
-    ids = AnomalyStore(database).idsOfClient(arguments.value("-client"),
-                                             arguments.number("-start_time"),
-                                             arguments.number("-end_time"));
+    ids = AnomalyStore(database).idsOfClient(
+        arguments.value("-client"), arguments.number("-start_time"), arguments.number("-end_time"));
   }
   return ids;
 }

@@ -97,7 +97,6 @@ void storeIntoQueue(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database
 
 // Deletes the history rows of a backup before the cut-off that no feedback marked
 // (USER_IDENTIFIED_CLUSTER -1); marked rows stay in the training history.
-void purgeUnmarkedHistory(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database,
-                          int cutoff);
+void purgeUnmarkedHistory(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database, int cutoff);
 
 }  // namespace sfad

@@ -130,10 +130,9 @@ TEST_F(DetectActionTest, LateJobBoundIsInclusiveInBothTrainingModes) {
   for (const char* storage : {"pool", "elsewhere"}) {
     SCOPED_TRACE(storage);
     DetectWorkspace fresh;
-    ASSERT_EQ(
-        fresh.insert(fresh.writeData("history.json", "TRAINING_DATA", {standardHistory()}))
-            .exitCode,
-        0);
+    ASSERT_EQ(fresh.insert(fresh.writeData("history.json", "TRAINING_DATA", {standardHistory()}))
+                  .exitCode,
+              0);
     fresh.writeConfig("[ANOMALY_MODEL_SETTINGS]\nDAYS_FOR_LAST_BACKUP_TO_IGNORE_ANOMALY=2\n");
     const long long bound = kNewestHistoryBackup + 2LL * kDay;
     JobGroup group;

@@ -106,8 +106,7 @@ TEST_F(DetectionRunTest, ExcludedJobsJoinTheHistoryUnjudged) {
     run();
     EXPECT_TRUE(logged(kLogProgress, exclusion.message));
     EXPECT_EQ(count("SELECT COUNT(*) FROM DATA_TO_PROCESS"), "0");
-    EXPECT_EQ(count("SELECT USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE JOB_ID = '" + jobId +
-                    "'"),
+    EXPECT_EQ(count("SELECT USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE JOB_ID = '" + jobId + "'"),
               "-1");
     EXPECT_EQ(count("SELECT COUNT(*) FROM ANOMALY_DATA"), "0");
   }

@@ -122,7 +122,8 @@ TEST_F(FeedbackIncorporationTest, FailedFeedbackRemovalUndoesThatJobsMoveOnly) {
   EXPECT_FALSE(db_.inTransaction());
 }
 
-TEST_F(FeedbackIncorporationTest, FailedUnitInsideAnEnclosingTransactionLeavesTheTransactionUsable) {
+TEST_F(FeedbackIncorporationTest,
+       FailedUnitInsideAnEnclosingTransactionLeavesTheTransactionUsable) {
   holdAnomalousJob("77");
   holdAnomalousJob("78");
   giveFeedback("77_1000", "1");

@@ -53,15 +53,16 @@ TEST_F(LogFileKeyTest, EveryEngineMessageIsOneLineInTheLogFile) {
     ASSERT_NE(category, std::string::npos) << line;
     messages.push_back(line.substr(category + 19));
   }
-  EXPECT_EQ(messages, (std::vector<std::string>{
-                          "Getting training set for detection client - c1, policy - p1 and job - 77.",
-                          "Calibrated model parameters for client - c1 , policy - p1, policy type - "
-                          "Standard, schedule name - daily",
-                          "Calling DBScan for detection for job 77",
-                          "Anomaly detected for job 77",
-                          "Getting training set for detection client - c1, policy - p1 and job - 78.",
-                          "Calling DBScan for detection for job 78",
-                      }));
+  EXPECT_EQ(messages,
+            (std::vector<std::string>{
+                "Getting training set for detection client - c1, policy - p1 and job - 77.",
+                "Calibrated model parameters for client - c1 , policy - p1, policy type - "
+                "Standard, schedule name - daily",
+                "Calling DBScan for detection for job 77",
+                "Anomaly detected for job 77",
+                "Getting training set for detection client - c1, policy - p1 and job - 78.",
+                "Calling DBScan for detection for job 78",
+            }));
 }
 
 TEST_F(LogFileKeyTest, WithoutTheKeyNoLogFileAppears) {
