@@ -27,7 +27,7 @@ std::string formatLogLine(long long epochSeconds, long processId, int level,
 }
 
 struct ScopedLogFile::Descriptor {
-  explicit Descriptor(int fd) : fd(fd) {}
+  explicit Descriptor(int openFd) : fd(openFd) {}
   ~Descriptor() { close(fd); }
   const int fd;
 };
