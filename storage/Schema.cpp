@@ -99,16 +99,17 @@ const char kExtensionsTable[] =
     "CREATE TABLE if not exists EXTENSIONS (NAME TEXT PRIMARY KEY NOT NULL, "
     "HASH_VALUE TEXT NOT NULL UNIQUE);";
 
-// Tables created with createTable after EXTENSIONS, in creation order.
+// Tables created with createTable after EXTENSIONS, in creation order. A statement
+// written over several lines stands in parentheses, as one element.
 const char* const kTrailingTables[] = {
-    "CREATE TABLE if not exists MALWARE_SCAN_STATUS (id TEXT PRIMARY KEY NOT NULL, "
-    "backupId TEXT NOT NULL, backupTime INT NOT NULL, jobId TEXT NOT NULL, "
-    "scanStatus TEXT NOT NULL, extendedAttributes TEXT NOT NULL);",
+    ("CREATE TABLE if not exists MALWARE_SCAN_STATUS (id TEXT PRIMARY KEY NOT NULL, "
+     "backupId TEXT NOT NULL, backupTime INT NOT NULL, jobId TEXT NOT NULL, "
+     "scanStatus TEXT NOT NULL, extendedAttributes TEXT NOT NULL);"),
 
     "CREATE TABLE if not exists MALWARE_SCAN_LAST_RUN (detectionTime INT NOT NULL);",
 
-    "CREATE TABLE if not exists MALWARE_SCAN_RESULT (id TEXT PRIMARY KEY NOT NULL, "
-    "result TEXT NOT NULL);",
+    ("CREATE TABLE if not exists MALWARE_SCAN_RESULT (id TEXT PRIMARY KEY NOT NULL, "
+     "result TEXT NOT NULL);"),
 };
 
 // Tables of earlier layouts that the tool no longer uses.
