@@ -2,11 +2,24 @@
 // year of daily history, stored day by day as daily ingestion does, multi-stream groups,
 // and two rounds of pending jobs with about 1% outliers), runs the built binary on every
 // request and prints wall time, time per pending job and peak memory of each detect.
+// Besides it, three shapes of history, each small and large, tell whether judging a job
+// costs more as the history grows:
+//   depth  100 groups with 365 history rows each vs 7,300 (a job every 72 minutes for a
+//          year), 5 pending jobs per group;
+//   width  500 assets with 365 rows each, each in its own policy vs all under one
+//          client, policy and schedule, one pending job per asset;
+//   peers  20 new groups whose full backups the deduplication rule reports, while their
+//          policy type, schedule type and storage hold the depth history.
+// Each shape prints the time per judged job of both sizes and their ratio.
 //
 // Usage: workload_tool [--binary PATH] [--dir DIR] [--label NAME] [--repeat N]
-//                      [--groups N] [--stream-groups N] [--seed N]
-// With --dir the generated history database is kept in DIR and reused by later runs with
-// the same workload; the outputs and database of each run stay in DIR/<label>/.
+//                      [--groups N] [--stream-groups N] [--seed N] [--shape NAME]
+// --shape is standard (the default), depth, width, peers or all (the four in turn).
+// With --dir every generated history database is kept in DIR and reused by later runs
+// with the same workload; the outputs and database of each run stay in DIR/<label>/
+// (the standard workload) and DIR/<label>/<shape>-<size>/. A history database is stored
+// as one made before the read indexes of the history existed; each run brings its copy
+// up to date with initialize_detection of the binary under test, timed apart.
 // --stream-groups 0 gives the plain large request: 1,000 groups with a year of daily
 // history and 10 new jobs per group.
 #include <stdlib.h>
@@ -14,6 +27,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -27,9 +41,12 @@
 #include <string>
 #include <vector>
 
+#include "storage/Schema.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+namespace UsageReporting = Quorvan::Stowfleet::UsageReporting;
 
 struct Workload {
   int groups = 1000;             // ordinary job groups, one job a day each
@@ -50,8 +67,38 @@ struct Workload {
   int pendingPerRequest() const { return (groups + streamGroups) * pendingPerGroup; }
 };
 
+// One shape of history at one size: its groups, how many rows each holds and how far
+// apart, whether they share one client, policy and schedule (telling them apart by
+// asset), and what the pending jobs are.
+struct Shape {
+  std::string name;  // "<shape>-<size>"
+  int groups;
+  int rowsPerGroup;
+  int interval;       // seconds between two history rows of a group
+  bool sharedPolicy;  // one client, policy and schedule; one asset per group
+  int pendingPerGroup;
+  int dedupReports;  // new groups with one full backup the deduplication rule reports
+  unsigned seed;
+
+  // The history alone: shapes of the same history share one database.
+  std::string historyStamp() const {
+    std::ostringstream text;
+    text << groups << " " << rowsPerGroup << " " << interval << " " << sharedPolicy << " "
+         << seed;
+    return text.str();
+  }
+  std::string historyFolder() const {
+    return "history-" + std::to_string(groups) + "x" + std::to_string(rowsPerGroup) + "-" +
+           std::to_string(interval) + (sharedPolicy ? "-shared" : "-own");
+  }
+  int pendingJobs() const { return dedupReports > 0 ? dedupReports : groups * pendingPerGroup; }
+};
+
 constexpr int kFirstBackupTime = 1700000000;
 constexpr int kSecondsPerDay = 86400;
+constexpr int kPointsPerDataFile = 100000;  // history of the shapes is stored in such chunks
+constexpr double kReportedDedupRate = 5.0;  // far below the shapes' threshold
+constexpr double kDedupThreshold = 30.0;
 constexpr const char* kFields =
     "JOB_ID,BACKUP_TIME,IMAGE_SIZE,NUM_FILES,DATA_TRANSFERRED,TOTAL_TIME,DEDUP_RATE,"
     "STREAM_NUMBER";
@@ -79,9 +126,8 @@ struct Job {
 // Deterministic job values: one generator for the whole workload, consumed in file order.
 class JobSource {
  public:
-  explicit JobSource(const Workload& workload) : random_(workload.seed) {
+  JobSource(unsigned seed, int profiles) : random_(seed) {
     std::uniform_real_distribution<double> scale(0.5, 4.0);
-    const int profiles = workload.groups + workload.streamGroups;
     for (int i = 0; i < profiles; ++i) {
       const double s = scale(random_);
       profiles_.push_back(
@@ -115,6 +161,27 @@ class JobSource {
   long nextJobId_ = 100000;
 };
 
+// The fields that name a job group in a data file; an empty asset is left out ("NA").
+struct GroupKey {
+  std::string client;
+  std::string policy;
+  std::string storage;
+  std::string asset;
+};
+
+// The standard workload's groups: a client each, four storages; multi-stream groups
+// have no asset.
+GroupKey standardGroup(int index, bool multiStream) {
+  return {"client-" + std::to_string(index), "daily-files", "pool-" + std::to_string(index % 4),
+          multiStream ? "" : "asset-" + std::to_string(index)};
+}
+
+GroupKey shapeGroup(const Shape& shape, const std::string& prefix, int index) {
+  const std::string n = std::to_string(index);
+  if (shape.sharedPolicy) return {prefix + "hypervisor", "vm-guests", "pool-0", "vm-" + n};
+  return {prefix + "client-" + n, "policy-" + n, "pool-0", "vm-" + n};
+}
+
 // One data file: group objects of the fixed fields, each with its data points.
 class DataFileWriter {
  public:
@@ -124,13 +191,13 @@ class DataFileWriter {
   }
   ~DataFileWriter() { out_ << "]}\n"; }
 
-  void group(int index, bool multiStream, const std::vector<Job>& jobs) {
-    out_ << (groups_++ ? ", " : "") << "{\"client\": \"client-" << index
-         << "\", \"policy\": \"daily-files\", \"policy_type\": \"Standard\", "
-            "\"schedule_type\": \"FULL\", \"schedule_name\": \"nightly\", "
-            "\"destination_storage\": \"pool-"
-         << index % 4 << "\"";
-    if (!multiStream) out_ << ", \"asset_id\": \"asset-" << index << "\"";
+  void group(const GroupKey& key, const std::vector<Job>& jobs) {
+    out_ << (groups_++ ? ", " : "") << "{\"client\": \"" << key.client << "\", \"policy\": \""
+         << key.policy
+         << "\", \"policy_type\": \"Standard\", \"schedule_type\": \"FULL\", "
+            "\"schedule_name\": \"nightly\", \"destination_storage\": \""
+         << key.storage << "\"";
+    if (!key.asset.empty()) out_ << ", \"asset_id\": \"" << key.asset << "\"";
     out_ << ", \"data_points\": [";
     for (std::size_t i = 0; i < jobs.size(); ++i) {
       const Job& job = jobs[i];
@@ -167,11 +234,12 @@ std::vector<Job> streamHistoryOfDay(JobSource& source, const Workload& w, int gr
 void writeHistoryDay(JobSource& source, const Workload& w, int day, const fs::path& path) {
   DataFileWriter file(path, "TRAINING_DATA");
   for (int group = 0; group < w.groups; ++group) {
-    file.group(group, false, {source.job(group, dailyBackupTime(group, day), 0, 0.005)});
+    file.group(standardGroup(group, false),
+               {source.job(group, dailyBackupTime(group, day), 0, 0.005)});
   }
   for (int group = 0; group < w.streamGroups; ++group) {
     const std::vector<Job> jobs = streamHistoryOfDay(source, w, group, day);
-    if (!jobs.empty()) file.group(w.groups + group, true, jobs);
+    if (!jobs.empty()) file.group(standardGroup(w.groups + group, true), jobs);
   }
 }
 
@@ -181,14 +249,21 @@ void writePending(JobSource& source, const Workload& w, int firstDay, const fs::
   for (int k = 0; k < w.pendingPerGroup; ++k) {
     const int day = firstDay + k;
     for (int group = 0; group < w.groups; ++group) {
-      file.group(group, false, {source.job(group, dailyBackupTime(group, day), 0, w.outlierShare)});
+      file.group(standardGroup(group, false),
+                 {source.job(group, dailyBackupTime(group, day), 0, w.outlierShare)});
     }
     for (int group = 0; group < w.streamGroups; ++group) {
       const int time = kFirstBackupTime + day * kSecondsPerDay + 4000 + k * 60;
-      file.group(w.groups + group, true,
+      file.group(standardGroup(w.groups + group, true),
                  {source.job(w.groups + group, time, k % w.streams, w.outlierShare)});
     }
   }
+}
+
+// Backup time of a shape's row (history rows first, pending ones after); groups back up
+// at different minutes within the interval.
+int shapeBackupTime(const Shape& shape, int group, int row) {
+  return kFirstBackupTime + row * shape.interval + (group * 37) % shape.interval;
 }
 
 void writeConfig(const fs::path& path) {
@@ -242,6 +317,14 @@ RequestFigures runRequest(const std::string& binary, const std::vector<std::stri
   return figures;
 }
 
+RequestFigures insertData(const std::string& binary, const fs::path& database,
+                          const fs::path& dataFile, const fs::path& dir) {
+  return runRequest(binary,
+                    {"-post", "-action", "insert_data", "-database", database, "-data_file",
+                     dataFile},
+                    dir / "insert.out");
+}
+
 std::string loadAverage() {
   double load[3] = {0, 0, 0};
   if (getloadavg(load, 3) != 3) return "unknown";
@@ -266,34 +349,113 @@ int anomalyCount(const fs::path& output) {
   return count;
 }
 
-// The history database of the workload, generated and stored day by day unless DIR
-// already holds it for the same workload.
-fs::path historyDatabase(const std::string& binary, const Workload& w, const fs::path& dir) {
+// Leaves the history database as one made before the read indexes of the history, with
+// HIST_TABLE_INDEX as its only index of HIST_DATA besides SQLite's own, whichever binary
+// stored the rows.
+void keepOlderLayout(const fs::path& database) {
+  UsageReporting::SQLiteDatabase db(database, UsageReporting::kDatabaseOpenFlags);
+  UsageReporting::QueryResult indexes;
+  db.query(
+      "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = 'HIST_DATA' AND "
+      "name <> 'HIST_TABLE_INDEX' AND name NOT LIKE 'sqlite_autoindex_%'",
+      indexes);
+  for (const UsageReporting::ResultRow& index : indexes) {
+    db.execute("DROP INDEX \"" + index.text("name") + "\"");
+  }
+  db.execute(
+      "CREATE INDEX IF NOT EXISTS HIST_TABLE_INDEX ON HIST_DATA (CLIENT, POLICY, POLICY_TYPE, "
+      "SCHEDULE_TYPE, SCHEDULE_NAME, APP_TYPE, DESTINATION_STORAGE_NAME, ASSET_ID, "
+      "STREAM_NUMBER, MODE, USER_IDENTIFIED_CLUSTER);");
+}
+
+// A history database kept in `dir` under `stamp`; answers whether it is there already,
+// and otherwise starts a fresh one with initialize_detection.
+bool reuseHistory(const std::string& binary, const fs::path& dir, const std::string& stamp) {
+  fs::create_directories(dir);
   const fs::path database = dir / "history.db";
-  const fs::path stampFile = dir / "workload.txt";
-  if (fs::exists(database) && readFile(stampFile) == w.stamp()) return database;
+  if (fs::exists(database) && readFile(dir / "workload.txt") == stamp) return true;
   fs::remove(database);
-  fs::remove(stampFile);
-  JobSource source(w);
-  const fs::path dayFile = dir / "history-day.json";
+  fs::remove(dir / "workload.txt");
   runRequest(binary, {"-post", "-action", "initialize_detection", "-database", database},
              dir / "init.out");
+  return false;
+}
+
+void keepHistory(const fs::path& dir, const std::string& stamp, const RequestFigures& inserts,
+                 int requests) {
+  keepOlderLayout(dir / "history.db");
+  std::ofstream(dir / "workload.txt") << stamp;
+  std::printf("history %s: %d insert_data requests, %.1f s\n", dir.filename().c_str(), requests,
+              inserts.wallSeconds);
+}
+
+// The history database of the standard workload, generated and stored day by day unless
+// DIR already holds it for the same workload.
+fs::path historyDatabase(const std::string& binary, const Workload& w, const fs::path& dir) {
+  const fs::path database = dir / "history.db";
+  if (reuseHistory(binary, dir, w.stamp())) return database;
+  JobSource source(w.seed, w.groups + w.streamGroups);
+  const fs::path dayFile = dir / "history-day.json";
   RequestFigures total;
   for (int day = 0; day < w.days; ++day) {
     writeHistoryDay(source, w, day, dayFile);
-    const RequestFigures one = runRequest(
-        binary, {"-post", "-action", "insert_data", "-database", database, "-data_file", dayFile},
-        dir / "insert.out");
-    total.wallSeconds += one.wallSeconds;
+    total.wallSeconds += insertData(binary, database, dayFile, dir).wallSeconds;
   }
   // Pending jobs come from the same generator, after the history, so they are part of
   // the one deterministic workload.
   writePending(source, w, w.days, dir / "pending-1.json");
   writePending(source, w, w.days + w.pendingPerGroup, dir / "pending-2.json");
   fs::remove(dayFile);
-  std::ofstream(stampFile) << w.stamp();
-  std::printf("history: %d insert_data requests, %.1f s\n", w.days, total.wallSeconds);
+  keepHistory(dir, w.stamp(), total, w.days);
   return database;
+}
+
+// The history database of a shape, stored in data files of about kPointsPerDataFile
+// points: a run of consecutive rows of every group in turn, as per-client batches come.
+fs::path shapeHistory(const std::string& binary, const Shape& shape, const fs::path& dir) {
+  const fs::path database = dir / "history.db";
+  if (reuseHistory(binary, dir, shape.historyStamp())) return database;
+  JobSource source(shape.seed, shape.groups);
+  const int rowsPerFile = std::max(1, kPointsPerDataFile / shape.groups);
+  const fs::path chunkFile = dir / "history-chunk.json";
+  RequestFigures total;
+  int requests = 0;
+  for (int first = 0; first < shape.rowsPerGroup; first += rowsPerFile) {
+    const int last = std::min(shape.rowsPerGroup, first + rowsPerFile);
+    {
+      DataFileWriter file(chunkFile, "TRAINING_DATA");
+      for (int group = 0; group < shape.groups; ++group) {
+        std::vector<Job> jobs;
+        for (int row = first; row < last; ++row) {
+          jobs.push_back(source.job(group, shapeBackupTime(shape, group, row), 0, 0.005));
+        }
+        file.group(shapeGroup(shape, "", group), jobs);
+      }
+    }
+    total.wallSeconds += insertData(binary, database, chunkFile, dir).wallSeconds;
+    ++requests;
+  }
+  fs::remove(chunkFile);
+  keepHistory(dir, shape.historyStamp(), total, requests);
+  return database;
+}
+
+// The pending jobs of a shape: the rows after the history of every group, or one full
+// backup of each new group with a deduplication rate far below the threshold.
+void writeShapePending(const Shape& shape, const fs::path& path) {
+  JobSource source(shape.seed + 1, shape.groups);
+  DataFileWriter file(path, "DETECTION_DATA");
+  for (int k = 0; k < shape.dedupReports; ++k) {
+    Job job = source.job(k, shapeBackupTime(shape, k, shape.rowsPerGroup), 0, 0.0);
+    job.dedupRate = kReportedDedupRate;
+    file.group(shapeGroup(shape, "new-", k), {job});
+  }
+  for (int k = 0; k < shape.pendingPerGroup; ++k) {
+    for (int group = 0; group < shape.groups; ++group) {
+      const int time = shapeBackupTime(shape, group, shape.rowsPerGroup + k);
+      file.group(shapeGroup(shape, "", group), {source.job(group, time, 0, 0.01)});
+    }
+  }
 }
 
 void printFigures(const char* name, const RequestFigures& f, int pending, int anomalies) {
@@ -305,26 +467,98 @@ void printFigures(const char* name, const RequestFigures& f, int pending, int an
   std::fflush(stdout);
 }
 
+// A fresh copy of the history database in the run's folder, brought up to date by the
+// binary under test, with the standard configuration beside it.
+fs::path prepareRun(const std::string& binary, const fs::path& history, const fs::path& runDir) {
+  fs::create_directories(runDir);
+  const fs::path database = runDir / "detection.db";
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(database.string() + suffix);
+  fs::copy_file(history, database);
+  writeConfig(runDir / "detection.ini");
+  const RequestFigures init = runRequest(
+      binary, {"-post", "-action", "initialize_detection", "-database", database},
+      runDir / "init.out");
+  std::printf("initialize_detection on the copy: %.2f s, load %s\n", init.wallSeconds,
+              loadAverage().c_str());
+  return database;
+}
+
+// One detect request n of a run: pending-<n>.json from `dataDir`; prints its figures.
+RequestFigures detect(const std::string& binary, const fs::path& dataDir, const fs::path& runDir,
+                      int n, const std::string& name, int pending) {
+  const std::string number = std::to_string(n);
+  const fs::path output = runDir / ("anomalies-" + number + ".json");
+  const RequestFigures figures = runRequest(
+      binary,
+      {"-post", "-action", "detect", "-database", runDir / "detection.db", "-data_file",
+       dataDir / ("pending-" + number + ".json"), "-config_file", runDir / "detection.ini",
+       "-output_file", output},
+      runDir / ("detect-" + number + ".out"));
+  printFigures(name.c_str(), figures, pending, anomalyCount(output));
+  return figures;
+}
+
 // One run: a copy of the history database, the first detect (every group calibrated),
 // then the second (models fresh) with the next pending jobs.
 void runDetectRequests(const std::string& binary, const Workload& w, const fs::path& dir,
                        const fs::path& history, const fs::path& runDir) {
-  fs::create_directories(runDir);
-  const fs::path database = runDir / "detection.db";
-  fs::remove(database);
-  fs::copy_file(history, database);
-  const fs::path config = runDir / "detection.ini";
-  writeConfig(config);
+  prepareRun(binary, history, runDir);
   for (int request = 1; request <= 2; ++request) {
-    const std::string n = std::to_string(request);
-    const fs::path output = runDir / ("anomalies-" + n + ".json");
-    const RequestFigures figures = runRequest(
-        binary,
-        {"-post", "-action", "detect", "-database", database, "-data_file",
-         dir / ("pending-" + n + ".json"), "-config_file", config, "-output_file", output},
-        runDir / ("detect-" + n + ".out"));
-    printFigures(("detect " + n).c_str(), figures, w.pendingPerRequest(), anomalyCount(output));
+    detect(binary, dir, runDir, request, "detect " + std::to_string(request),
+           w.pendingPerRequest());
   }
+}
+
+// The small and large variant of a shape.
+std::pair<Shape, Shape> shapeVariants(const std::string& name, unsigned seed) {
+  if (name == "depth" || name == "peers") {
+    const bool peers = name == "peers";
+    const Shape small{name + "-small", 100, 365, kSecondsPerDay, false, peers ? 0 : 5,
+                      peers ? 20 : 0, seed};
+    Shape large = small;
+    large.name = name + "-large";
+    large.rowsPerGroup = 7300;
+    large.interval = 4320;  // 72 minutes
+    return {small, large};
+  }
+  if (name == "width") {
+    const Shape small{"width-small", 500, 365, kSecondsPerDay, false, 1, 0, seed};
+    Shape large = small;
+    large.name = "width-large";
+    large.sharedPolicy = true;
+    return {small, large};
+  }
+  throw std::runtime_error("unknown shape " + name);
+}
+
+// Time per judged job of a shape's variant: history, a copy brought up to date, one
+// detect of the pending jobs.
+double runShape(const std::string& binary, const Shape& shape, const fs::path& dir,
+                const fs::path& runDir) {
+  // Depth and peers share their history; the pending jobs differ.
+  const fs::path history = shapeHistory(binary, shape, dir / shape.historyFolder());
+  const fs::path dataDir = dir / shape.name;
+  fs::create_directories(dataDir);
+  writeShapePending(shape, dataDir / "pending-1.json");
+  prepareRun(binary, history, runDir);
+  if (shape.dedupReports > 0) {
+    UsageReporting::SQLiteDatabase db(runDir / "detection.db", UsageReporting::kDatabaseOpenFlags);
+    db.execute("INSERT OR REPLACE INTO DEDUP_THRESHOLD VALUES ('Standard', " +
+               std::to_string(kDedupThreshold) + ")");
+  }
+  const RequestFigures figures =
+      detect(binary, dataDir, runDir, 1, "detect " + shape.name, shape.pendingJobs());
+  return figures.wallSeconds * 1000.0 / shape.pendingJobs();
+}
+
+void runShapes(const std::string& binary, const std::string& name, unsigned seed,
+               const fs::path& dir, const fs::path& labelDir) {
+  const auto [small, large] = shapeVariants(name, seed);
+  const double smallMs = runShape(binary, small, dir, labelDir / small.name);
+  const double largeMs = runShape(binary, large, dir, labelDir / large.name);
+  std::printf("shape %s: small %.3f ms per judged job, large %.3f ms, large/small %.2f\n",
+              name.c_str(), smallMs, largeMs, largeMs / smallMs);
+  std::fflush(stdout);
 }
 
 // The command line: the binary under test, where the files stay, and the workload's size.
@@ -332,6 +566,7 @@ struct Options {
   std::string binary = SFAD_TOOL_PATH;
   std::string dir;  // empty: a scratch folder, removed at the end
   std::string label = "run";
+  std::string shape = "standard";
   int repeat = 1;
   Workload workload;
 };
@@ -352,10 +587,26 @@ bool applyOption(Options& options, const std::string& option, const char* value)
     options.workload.streamGroups = std::atoi(value);
   } else if (option == "--seed") {
     options.workload.seed = static_cast<unsigned>(std::atoi(value));
+  } else if (option == "--shape") {
+    options.shape = value;
   } else {
     return false;
   }
   return true;
+}
+
+void runStandard(const Options& options, const fs::path& dir) {
+  const Workload& workload = options.workload;
+  std::printf(
+      "workload: %d groups x %d days, %d multi-stream groups x %d rows, %d pending "
+      "per request, seed %u; binary %s\n",
+      workload.groups, workload.days, workload.streamGroups, workload.streamHistoryRows,
+      workload.pendingPerRequest(), workload.seed, options.binary.c_str());
+  std::fflush(stdout);
+  const fs::path history = historyDatabase(options.binary, workload, dir);
+  for (int run = 1; run <= options.repeat; ++run) {
+    runDetectRequests(options.binary, workload, dir, history, dir / options.label);
+  }
 }
 
 }  // namespace
@@ -368,22 +619,24 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const std::string& binary = options.binary;
-  const Workload& workload = options.workload;
+  const bool all = options.shape == "all";
+  const char* const shapes[] = {"depth", "width", "peers"};
+  if (!all && options.shape != "standard" &&
+      std::find(std::begin(shapes), std::end(shapes), options.shape) == std::end(shapes)) {
+    std::fprintf(stderr, "unknown shape: %s\n", options.shape.c_str());
+    return 2;
+  }
   char scratch[] = "/tmp/sfad-workload-XXXXXX";
   const bool keep = !options.dir.empty();
   const fs::path dir = keep ? fs::path(options.dir) : fs::path(mkdtemp(scratch));
   fs::create_directories(dir);
   try {
-    std::printf(
-        "workload: %d groups x %d days, %d multi-stream groups x %d rows, %d pending "
-        "per request, seed %u; binary %s\n",
-        workload.groups, workload.days, workload.streamGroups, workload.streamHistoryRows,
-        workload.pendingPerRequest(), workload.seed, binary.c_str());
-    std::fflush(stdout);
-    const fs::path history = historyDatabase(binary, workload, dir);
-    for (int run = 1; run <= options.repeat; ++run) {
-      runDetectRequests(binary, workload, dir, history, dir / options.label);
+    if (all || options.shape == "standard") runStandard(options, dir);
+    for (const char* shape : shapes) {
+      if (!all && options.shape != shape) continue;
+      for (int run = 1; run <= options.repeat; ++run) {
+        runShapes(options.binary, shape, options.workload.seed, dir, dir / options.label);
+      }
     }
   } catch (const std::exception& error) {
     std::fprintf(stderr, "workload_tool: %s\n", error.what());

@@ -5,6 +5,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "storage/Savepoint.h"
 #include "storage/Statement.h"
 
 namespace Quorvan::Stowfleet::UsageReporting {
@@ -90,10 +91,30 @@ const char* const kLeadingTables[] = {
     "MIN_DEDUP REAL NOT NULL);",
 };
 
+// The history index of earlier layouts; a history table without BACKUP_TIME still gets it.
 const char kHistoryIndex[] =
     "CREATE INDEX IF NOT EXISTS HIST_TABLE_INDEX ON HIST_DATA (CLIENT, POLICY, POLICY_TYPE, "
     "SCHEDULE_TYPE, SCHEDULE_NAME, APP_TYPE, DESTINATION_STORAGE_NAME, ASSET_ID, STREAM_NUMBER, "
     "MODE, USER_IDENTIFIED_CLUSTER);";
+
+// The indexes of the history reads that judging a job makes, so that their cost follows
+// the rows they return rather than the size of the job's group or policy. They take the
+// place of HIST_TABLE_INDEX (dropped from a database made before them), which would
+// serve no read beside them and only cost every write. Each yields rows in the order the reads had over HIST_TABLE_INDEX: where
+// rows share BACKUP_TIME (the streams of one backup), the columns after it repeat the
+// order HIST_TABLE_INDEX gave them, and SQLite breaks any remaining tie by rowid in both.
+const char* const kHistoryReadIndexes[] = {
+    // Training set of mode 1, the last backup on one storage, the highest stream.
+    "CREATE INDEX IF NOT EXISTS HIST_STORAGE_TIME_INDEX ON HIST_DATA (CLIENT, POLICY, "
+    "POLICY_TYPE, SCHEDULE_TYPE, SCHEDULE_NAME, APP_TYPE, DESTINATION_STORAGE_NAME, ASSET_ID, "
+    "BACKUP_TIME DESC, MODE, STREAM_NUMBER, USER_IDENTIFIED_CLUSTER);",
+    // Training set of mode 0, the asset's history, the last backup over any storage.
+    "CREATE INDEX IF NOT EXISTS HIST_ASSET_TIME_INDEX ON HIST_DATA (CLIENT, POLICY, "
+    "POLICY_TYPE, SCHEDULE_TYPE, SCHEDULE_NAME, APP_TYPE, ASSET_ID, BACKUP_TIME DESC, "
+    "DESTINATION_STORAGE_NAME, STREAM_NUMBER, MODE, USER_IDENTIFIED_CLUSTER);",
+};
+
+const char kDropHistoryIndex[] = "DROP INDEX IF EXISTS HIST_TABLE_INDEX;";
 
 const char kExtensionsTable[] =
     "CREATE TABLE if not exists EXTENSIONS (NAME TEXT PRIMARY KEY NOT NULL, "
@@ -115,11 +136,33 @@ const char* const kTrailingTables[] = {
 // Tables of earlier layouts that the tool no longer uses.
 const char* const kObsoleteTables[] = {"QUEUED_TO_CAPTURE_DATA"};
 
-// Journal mode, tables and the history index, in this order; stops at the first failure.
+// A history table of a foreign layout may lack BACKUP_TIME: it gets HIST_TABLE_INDEX as
+// before, and works without the read indexes, which only make reads faster.
+bool historyHasBackupTime(SQLiteDatabase& database) {
+  QueryResult rows;
+  database.query(
+      "SELECT COUNT(*) FROM pragma_table_info('HIST_DATA') WHERE name = 'BACKUP_TIME'", rows);
+  return !rows.empty() && rows.front().asInt("COUNT(*)") != 0;
+}
+
+void createHistoryIndexes(SQLiteDatabase& database) {
+  if (!historyHasBackupTime(database)) {
+    database.execute(kHistoryIndex);
+    return;
+  }
+  // One unit: the database has either index layout, never neither. The earlier index
+  // goes first, so the new ones reuse its pages rather than grow the file.
+  Savepoint replacement(database, "sfad_history_indexes");
+  database.execute(kDropHistoryIndex);
+  for (const char* sql : kHistoryReadIndexes) database.execute(sql);
+  replacement.release();
+}
+
+// Journal mode, tables and the history indexes, in this order; stops at the first failure.
 void createTablesAndIndex(SQLiteDatabase& database) {
   database.execute("PRAGMA journal_mode=WAL;");
   for (const char* sql : kLeadingTables) database.createTable(sql);
-  database.execute(kHistoryIndex);
+  createHistoryIndexes(database);
   database.execute(kExtensionsTable);
   for (const char* sql : kTrailingTables) database.createTable(sql);
 }

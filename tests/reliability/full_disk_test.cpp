@@ -26,11 +26,13 @@ namespace sfad::test {
 namespace {
 
 constexpr int kNewestHistoryTime = 1765000000;
-// The file system holds a few megabytes of database; the filler leaves this much free,
-// enough for a request to open the database and start writing, far too little for the
-// megabytes each request below has to write.
+// The file system holds a few megabytes of database; the filler leaves some free space,
+// enough for a request to open the database and start writing (for detect: to commit its
+// first groups of dispositions), far too little for the megabytes each request below has
+// to write.
 constexpr const char* kDiskSize = "size=16m";
 constexpr unsigned long long kLeftFree = 256 * 1024;
+constexpr unsigned long long kLeftFreeForDetect = 1024 * 1024;
 // SQLITE_FULL, as the storage layer's messages end.
 constexpr const char* kDiskFull = "Return code : 13";
 
@@ -70,12 +72,12 @@ class FullDiskTest : public ::testing::Test {
     return result;
   }
 
-  // Writes a file of zeros (really allocated) until only kLeftFree bytes are free.
-  void fillDisk() {
+  // Writes a file of zeros (really allocated) until only `leftFree` bytes are free.
+  void fillDisk(unsigned long long leftFree = kLeftFree) {
     struct statvfs status {};
     ASSERT_EQ(statvfs(disk_.c_str(), &status), 0);
     unsigned long long toWrite =
-        static_cast<unsigned long long>(status.f_bavail) * status.f_frsize - kLeftFree;
+        static_cast<unsigned long long>(status.f_bavail) * status.f_frsize - leftFree;
     std::ofstream filler(disk_ + "/filler", std::ios::binary);
     const std::vector<char> block(64 * 1024, '\0');
     while (toWrite > 0) {
@@ -155,7 +157,7 @@ TEST_F(FullDiskTest, DetectLeavesEveryRecordInOneDisposition) {
   const std::vector<std::string> detect = {"-post",   "-action",      "detect", "-database",
                                            database_, "-data_file",   empty,    "-config_file",
                                            config_,   "-output_file", output};
-  fillDisk();
+  fillDisk(kLeftFreeForDetect);
 
   expectDiskFullError(runTool(detect), 4, "Anomaly detection error.",
                       "Failed to get anomalies from database. ");
