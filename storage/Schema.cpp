@@ -100,9 +100,10 @@ const char kHistoryIndex[] =
 // The indexes of the history reads that judging a job makes, so that their cost follows
 // the rows they return rather than the size of the job's group or policy. They take the
 // place of HIST_TABLE_INDEX (dropped from a database made before them), which would
-// serve no read beside them and only cost every write. Each yields rows in the order the reads had over HIST_TABLE_INDEX: where
-// rows share BACKUP_TIME (the streams of one backup), the columns after it repeat the
-// order HIST_TABLE_INDEX gave them, and SQLite breaks any remaining tie by rowid in both.
+// serve no read beside them and only cost every write. Each yields rows in the order the reads had
+// over HIST_TABLE_INDEX: where rows share BACKUP_TIME (the streams of one backup), the columns
+// after it repeat the order HIST_TABLE_INDEX gave them, and SQLite breaks any remaining tie by
+// rowid in both.
 const char* const kHistoryReadIndexes[] = {
     // Training set of mode 1, the last backup on one storage, the highest stream.
     "CREATE INDEX IF NOT EXISTS HIST_STORAGE_TIME_INDEX ON HIST_DATA (CLIENT, POLICY, "
@@ -140,8 +141,8 @@ const char* const kObsoleteTables[] = {"QUEUED_TO_CAPTURE_DATA"};
 // before, and works without the read indexes, which only make reads faster.
 bool historyHasBackupTime(SQLiteDatabase& database) {
   QueryResult rows;
-  database.query(
-      "SELECT COUNT(*) FROM pragma_table_info('HIST_DATA') WHERE name = 'BACKUP_TIME'", rows);
+  database.query("SELECT COUNT(*) FROM pragma_table_info('HIST_DATA') WHERE name = 'BACKUP_TIME'",
+                 rows);
   return !rows.empty() && rows.front().asInt("COUNT(*)") != 0;
 }
 
