@@ -83,8 +83,7 @@ struct Shape {
   // The history alone: shapes of the same history share one database.
   std::string historyStamp() const {
     std::ostringstream text;
-    text << groups << " " << rowsPerGroup << " " << interval << " " << sharedPolicy << " "
-         << seed;
+    text << groups << " " << rowsPerGroup << " " << interval << " " << sharedPolicy << " " << seed;
     return text.str();
   }
   std::string historyFolder() const {
@@ -319,10 +318,9 @@ RequestFigures runRequest(const std::string& binary, const std::vector<std::stri
 
 RequestFigures insertData(const std::string& binary, const fs::path& database,
                           const fs::path& dataFile, const fs::path& dir) {
-  return runRequest(binary,
-                    {"-post", "-action", "insert_data", "-database", database, "-data_file",
-                     dataFile},
-                    dir / "insert.out");
+  return runRequest(
+      binary, {"-post", "-action", "insert_data", "-database", database, "-data_file", dataFile},
+      dir / "insert.out");
 }
 
 std::string loadAverage() {
@@ -475,9 +473,9 @@ fs::path prepareRun(const std::string& binary, const fs::path& history, const fs
   for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(database.string() + suffix);
   fs::copy_file(history, database);
   writeConfig(runDir / "detection.ini");
-  const RequestFigures init = runRequest(
-      binary, {"-post", "-action", "initialize_detection", "-database", database},
-      runDir / "init.out");
+  const RequestFigures init =
+      runRequest(binary, {"-post", "-action", "initialize_detection", "-database", database},
+                 runDir / "init.out");
   std::printf("initialize_detection on the copy: %.2f s, load %s\n", init.wallSeconds,
               loadAverage().c_str());
   return database;
@@ -488,12 +486,12 @@ RequestFigures detect(const std::string& binary, const fs::path& dataDir, const 
                       int n, const std::string& name, int pending) {
   const std::string number = std::to_string(n);
   const fs::path output = runDir / ("anomalies-" + number + ".json");
-  const RequestFigures figures = runRequest(
-      binary,
-      {"-post", "-action", "detect", "-database", runDir / "detection.db", "-data_file",
-       dataDir / ("pending-" + number + ".json"), "-config_file", runDir / "detection.ini",
-       "-output_file", output},
-      runDir / ("detect-" + number + ".out"));
+  const RequestFigures figures =
+      runRequest(binary,
+                 {"-post", "-action", "detect", "-database", runDir / "detection.db", "-data_file",
+                  dataDir / ("pending-" + number + ".json"), "-config_file",
+                  runDir / "detection.ini", "-output_file", output},
+                 runDir / ("detect-" + number + ".out"));
   printFigures(name.c_str(), figures, pending, anomalyCount(output));
   return figures;
 }
@@ -514,7 +512,7 @@ std::pair<Shape, Shape> shapeVariants(const std::string& name, unsigned seed) {
   if (name == "depth" || name == "peers") {
     const bool peers = name == "peers";
     const Shape small{name + "-small", 100, 365, kSecondsPerDay, false, peers ? 0 : 5,
-                      peers ? 20 : 0, seed};
+                      peers ? 20 : 0,  seed};
     Shape large = small;
     large.name = name + "-large";
     large.rowsPerGroup = 7300;

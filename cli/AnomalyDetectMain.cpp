@@ -22,8 +22,7 @@ bool isHelpAlone(const OptionMap& options) {
 
 // -version and --version, like -help, count only when given alone.
 bool isVersionAlone(const OptionMap& options) {
-  return options.size() == 1 &&
-         (options.count("-version") != 0 || options.count("--version") != 0);
+  return options.size() == 1 && (options.count("-version") != 0 || options.count("--version") != 0);
 }
 
 bool hasVerb(const OptionMap& options) {

@@ -3,8 +3,11 @@
 #include "cli/ActionHandlers.h"
 #include "cli/PurgeCutoff.h"
 #include "cli/WrappedDatabaseWork.h"
+#include "detection/AnomalyStore.h"
+#include "detection/FeedbackStore.h"
+#include "detection/JobQueue.h"
+#include "intake/JobRecord.h"
 #include "platform/Platform.h"
-#include "storage/Statement.h"
 #include "storage/Transaction.h"
 
 namespace sfad {
@@ -12,35 +15,20 @@ namespace sfad {
 namespace {
 
 using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
-using Quorvan::Stowfleet::UsageReporting::Statement;
 using Quorvan::Stowfleet::UsageReporting::Transaction;
 
-// Run in this order, each with the cut-off bound; history rows marked by
-// feedback stay.
-const char* const kPurgeStatements[] = {
-    "DELETE FROM ANOMALY_DATA WHERE DETECTION_TIME < ? ;",
-    "DELETE FROM ANOMALY_DATA_FEEDBACK WHERE CAPTURE_TIME < ? ;",
-    "DELETE FROM HIST_DATA WHERE BACKUP_TIME < ? AND USER_IDENTIFIED_CLUSTER = "
-    "-1;",
-    "DELETE FROM DATA_TO_PROCESS WHERE BACKUP_TIME < ? ;",
-};
-
-// The per-feature rows of every anomaly that no longer exists: those purged
-// just now, and those left behind by purges that did not remove them yet. An
-// anomaly and its per-feature rows are stored in one transaction, so no other
-// request can show per-feature rows whose anomaly is still to come.
-const char kPurgeOrphanFeatureRows[] =
-    "DELETE FROM ANOMALY_PER_FEATURE_DATA WHERE ANOMALY_ID NOT IN "
-    "(SELECT ANOMALY_UNIQUE_ID FROM ANOMALY_DATA) ;";
-
+// Each table's owner deletes its rows older than the cut-off, in this order; history
+// rows marked by feedback stay. The per-feature rows of anomalies that no longer exist
+// go last.
 void runPurge(SQLiteDatabase& database, int cutoff) {
-  for (const char* sql : kPurgeStatements) {
-    Statement statement(database.handle(), sql);
-    statement.bindInt(1, cutoff);
-    database.executeStatement(statement);
-  }
-  Statement orphans(database.handle(), kPurgeOrphanFeatureRows);
-  database.executeStatement(orphans);
+  AnomalyStore anomalies(database);
+  FeedbackStore feedback(database);
+  JobQueue queue(database);
+  anomalies.purgeDetectedBefore(cutoff);
+  feedback.purgeCapturedBefore(cutoff);
+  purgeUnmarkedHistory(database, cutoff);
+  queue.purgeBefore(cutoff);
+  anomalies.purgeOrphanFeatureRows();
 }
 
 }  // namespace

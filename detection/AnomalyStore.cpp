@@ -40,6 +40,18 @@ constexpr const char* kByBackupTimeQuery =
     "instr(ANOMALY_UNIQUE_ID, '_') + 1) AS INTEGER) AS BACKUP_DATE  FROM "
     "ANOMALY_DATA WHERE "
     "BACKUP_DATE >= ? AND BACKUP_DATE <= ?  ) ";
+constexpr const char* kAnomaliesOfClientQuery =
+    "SELECT ANOMALY_UNIQUE_ID FROM ANOMALY_DATA  WHERE CLIENT = ? AND "
+    "DETECTION_TIME >= ? AND  "
+    "DETECTION_TIME <= ? ";
+constexpr const char* kPurgeAnomaliesSql = "DELETE FROM ANOMALY_DATA WHERE DETECTION_TIME < ? ;";
+// The per-feature rows of every anomaly that no longer exists: those purged just now, and
+// those left behind by purges that did not remove them yet. An anomaly and its per-feature
+// rows are stored in one transaction, so no other request can show per-feature rows whose
+// anomaly is still to come.
+constexpr const char* kPurgeOrphanFeatureRowsSql =
+    "DELETE FROM ANOMALY_PER_FEATURE_DATA WHERE ANOMALY_ID NOT IN "
+    "(SELECT ANOMALY_UNIQUE_ID FROM ANOMALY_DATA) ;";
 // The job id is the text before the first "_" and is compared as text. A stored
 // id made of digits only is also compared as a number, as it always was, so
 // that "007" or " 7" still finds job 7; an id with any other character matches
@@ -232,6 +244,30 @@ QueryResult AnomalyStore::detailsInBackupTimeRange(int minimum, int maximum) {
   QueryResult rows;
   database_.query(statement, rows);
   return rows;
+}
+
+std::vector<std::string> AnomalyStore::idsOfClient(const std::string& client, int startTime,
+                                                   int endTime) {
+  Statement statement(database_.handle(), kAnomaliesOfClientQuery);
+  statement.bindText(1, client);
+  statement.bindInt(2, startTime);
+  statement.bindInt(3, endTime);
+  QueryResult rows;
+  database_.query(statement, rows);
+  std::vector<std::string> ids;
+  for (const auto& row : rows) ids.push_back(row.text("ANOMALY_UNIQUE_ID"));
+  return ids;
+}
+
+void AnomalyStore::purgeDetectedBefore(int cutoff) {
+  Statement statement(database_.handle(), kPurgeAnomaliesSql);
+  statement.bindInt(1, cutoff);
+  database_.executeStatement(statement);
+}
+
+void AnomalyStore::purgeOrphanFeatureRows() {
+  Statement statement(database_.handle(), kPurgeOrphanFeatureRowsSql);
+  database_.executeStatement(statement);
 }
 
 JobAnomalyLookup::JobAnomalyLookup(SQLiteDatabase& database)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "detection/DbscanClusterer.h"
 #include "detection/Deviations.h"
@@ -45,6 +46,15 @@ class AnomalyStore {
   // bounds, both included.
   Quorvan::Stowfleet::UsageReporting::QueryResult detailsInBackupTimeRange(int minimum,
                                                                            int maximum);
+
+  // The ids of the client's anomalies detected within the window, bounds included.
+  std::vector<std::string> idsOfClient(const std::string& client, int startTime, int endTime);
+
+  // Deletes the anomalies detected before the cut-off (their per-feature rows stay until
+  // purgeOrphanFeatureRows).
+  void purgeDetectedBefore(int cutoff);
+  // Deletes the per-feature rows of every anomaly that no longer exists.
+  void purgeOrphanFeatureRows();
 
  private:
   void storeFeatureRows(const std::string& anomalyId, const AnomalousFeatures& features);

@@ -6,7 +6,6 @@
 
 #include "detection/DiagnosticLog.h"
 #include "storage/Savepoint.h"
-#include "storage/Statement.h"
 
 namespace sfad {
 
@@ -14,14 +13,8 @@ using Quorvan::Stowfleet::UsageReporting::QueryResult;
 using Quorvan::Stowfleet::UsageReporting::ResultRow;
 using Quorvan::Stowfleet::UsageReporting::Savepoint;
 using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
-using Quorvan::Stowfleet::UsageReporting::Statement;
-using Quorvan::Stowfleet::UsageReporting::StatementCache;
 
 namespace {
-
-constexpr const char* kFeedbackSql = "SELECT * FROM ANOMALY_DATA_FEEDBACK";
-constexpr const char* kDeleteFeedbackSql =
-    "DELETE FROM ANOMALY_DATA_FEEDBACK WHERE ANOMALY_UNIQUE_ID = ?";
 
 const FailureLogFormat kFeedbackReadFailure = {
     kLogProgress, "Error while getting anomaly feedback data. %s  %s", kLogFailure,
@@ -35,12 +28,12 @@ bool isIncorporated(int feedback) { return feedback == 1 || feedback == 2; }
 
 FeedbackIncorporation::FeedbackIncorporation(SQLiteDatabase& database, AnomalyStore& anomalies,
                                              JobQueue& queue)
-    : database_(database), anomalies_(anomalies), queue_(queue) {}
+    : database_(database), feedbackStore_(database), anomalies_(anomalies), queue_(queue) {}
 
 void FeedbackIncorporation::incorporate() {
   QueryResult feedbackRows;
   try {
-    database_.query(kFeedbackSql, feedbackRows);
+    feedbackStore_.all(feedbackRows);
   } catch (const std::exception& e) {
     logCaughtFailure(kFeedbackReadFailure, e);
     return;
@@ -74,10 +67,7 @@ void FeedbackIncorporation::incorporate() {
     // without effect.
     Savepoint unit(database_, "incorporate_feedback");
     queue_.retire(job);
-    const StatementCache::Use use = statements_.use(kDeleteFeedbackSql);
-    Statement& statement = use.statement();
-    statement.bindText(1, anomalyId);
-    database_.executeStatement(statement);
+    feedbackStore_.consume(anomalyId);
     unit.release();
   }
 }

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "detection/AnomalyStore.h"
+#include "detection/FeedbackStore.h"
 #include "detection/JobQueue.h"
 #include "storage/SQLiteDatabase.h"
-#include "storage/StatementCache.h"
 
 namespace sfad {
 
@@ -21,9 +21,9 @@ class FeedbackIncorporation {
 
  private:
   Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database_;
+  FeedbackStore feedbackStore_;
   AnomalyStore& anomalies_;
   JobQueue& queue_;
-  Quorvan::Stowfleet::UsageReporting::StatementCache statements_{database_.handle()};
 };
 
 }  // namespace sfad

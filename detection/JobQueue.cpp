@@ -22,6 +22,7 @@ constexpr const char* kQueuedRecordQuery = "SELECT * FROM DATA_TO_PROCESS WHERE 
 constexpr const char* kMarkProcessedSql =
     "UPDATE DATA_TO_PROCESS SET  PROCESSED_STATUS = 1  WHERE UNIQUE_KEY = ? ";
 constexpr const char* kDeleteQueuedSql = "DELETE FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = ? ";
+constexpr const char* kPurgeQueuedSql = "DELETE FROM DATA_TO_PROCESS WHERE BACKUP_TIME < ? ;";
 constexpr std::size_t kBatchCapacity = 10000;
 
 }  // namespace
@@ -63,6 +64,12 @@ void JobQueue::retire(const ResultRow& record) {
   const StatementCache::Use use = statements_.use(kDeleteQueuedSql);
   Statement& statement = use.statement();
   statement.bindText(1, record.text("UNIQUE_KEY"));
+  database_.executeStatement(statement);
+}
+
+void JobQueue::purgeBefore(int cutoff) {
+  Statement statement(database_.handle(), kPurgeQueuedSql);
+  statement.bindInt(1, cutoff);
   database_.executeStatement(statement);
 }
 

@@ -34,6 +34,9 @@ class JobQueue {
   // stored UNIQUE_KEY) and out of the queue.
   void retire(const Quorvan::Stowfleet::UsageReporting::ResultRow& record);
 
+  // Deletes the queued records (examined or not) of a backup before the cut-off.
+  void purgeBefore(int cutoff);
+
  private:
   Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database_;
   // The per-record statements, prepared once per run.

@@ -22,12 +22,12 @@ std::string formatLogLine(long long epochSeconds, long processId, int level,
   for (char& c : flat) {
     if (c == '\n' || c == '\r') c = ' ';
   }
-  return std::string(time) + " [" + std::to_string(processId) + "] " + std::to_string(level) +
-         " " + category + ": " + flat;
+  return std::string(time) + " [" + std::to_string(processId) + "] " + std::to_string(level) + " " +
+         category + ": " + flat;
 }
 
 struct ScopedLogFile::Descriptor {
-  explicit Descriptor(int fd) : fd(fd) {}
+  explicit Descriptor(int openFd) : fd(openFd) {}
   ~Descriptor() { close(fd); }
   const int fd;
 };
@@ -39,10 +39,9 @@ ScopedLogFile::ScopedLogFile(const std::string& path) {
   file_ = std::make_shared<Descriptor>(fd);
   std::shared_ptr<Descriptor> file = file_;
   const long processId = static_cast<long>(getpid());
-  setLogSink([file, processId](int level, const std::string& category,
-                               const std::string& message) {
-    const std::string line = formatLogLine(platform::currentTime64(), processId, level,
-                                           category, message) + "\n";
+  setLogSink([file, processId](int level, const std::string& category, const std::string& message) {
+    const std::string line =
+        formatLogLine(platform::currentTime64(), processId, level, category, message) + "\n";
     // One appending write per line, so that lines of concurrent requests do not
     // interleave; a failed write is ignored.
     (void)!write(file->fd, line.data(), line.size());

@@ -42,6 +42,9 @@ const char kHistoryMove[] =
     "?12, ?13, ?14, ?15, ?16, ?17, ?18, CASE WHEN ?19 = -1 THEN IFNULL((SELECT "
     "USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE UNIQUE_KEY = ?23), -1) ELSE ?19 END, ?20, "
     "?21, ?22, ?23 ); ";
+const char kPurgeUnmarkedHistory[] =
+    "DELETE FROM HIST_DATA WHERE BACKUP_TIME < ? AND USER_IDENTIFIED_CLUSTER = "
+    "-1;";
 
 constexpr int kStoredMode = 1;
 constexpr int kNoUserCluster = -1;  // USER_IDENTIFIED_CLUSTER of a record nobody classified
@@ -153,6 +156,12 @@ void storeIntoHistory(SQLiteDatabase& database, const JobRecord& record) {
 
 void storeIntoQueue(SQLiteDatabase& database, const JobRecord& record) {
   JobRecordWriter(database, JobTable::Queue).store(record);
+}
+
+void purgeUnmarkedHistory(SQLiteDatabase& database, int cutoff) {
+  Statement statement(database.handle(), kPurgeUnmarkedHistory);
+  statement.bindInt(1, cutoff);
+  database.executeStatement(statement);
 }
 
 }  // namespace sfad

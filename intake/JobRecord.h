@@ -1,5 +1,5 @@
 // The statistics of one backup job in the column order of HIST_DATA and
-// DATA_TO_PROCESS, and its store operations.
+// DATA_TO_PROCESS, and the writes of the history: storing, moving and purging rows.
 #pragma once
 
 #include <string>
@@ -94,5 +94,9 @@ void storeIntoHistory(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& databa
 // Stores one record as a DETECTION_DATA file does.
 void storeIntoQueue(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database,
                     const JobRecord& record);
+
+// Deletes the history rows of a backup before the cut-off that no feedback marked
+// (USER_IDENTIFIED_CLUSTER -1); marked rows stay in the training history.
+void purgeUnmarkedHistory(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database, int cutoff);
 
 }  // namespace sfad

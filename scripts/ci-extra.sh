@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # CI steps after the normal suite: the whole suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer (leaks count), then a short libFuzzer run of every fuzz
-# target on a scratch copy of its seed corpus. Fails on the first finding.
+# target on a scratch copy of its seed corpus. Both builds treat warnings as errors (the
+# fuzz build is the clang one). Fails on the first finding.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -12,14 +13,15 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:exitcode=86:strict_string_c
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:exitcode=87"
 
 echo "== sanitizer suite (build-asan)"
-cmake -S . -B build-asan -DSFAD_SANITIZE=ON -DSFAD_BUILD_BENCH=OFF >/dev/null
+cmake -S . -B build-asan -DSFAD_SANITIZE=ON -DSFAD_BUILD_BENCH=OFF \
+  -DSFAD_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build build-asan -j2
 ctest --test-dir build-asan --output-on-failure -j2
 
 echo "== fuzz smoke runs (build-fuzz)"
 fuzz_seconds=${SFAD_FUZZ_SECONDS:-30}
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DSFAD_FUZZ=ON -DSFAD_BUILD_TESTS=OFF \
-  -DSFAD_BUILD_BENCH=OFF >/dev/null
+  -DSFAD_BUILD_BENCH=OFF -DSFAD_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build build-fuzz -j2
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libsqlite3-dev libjansson-dev libace-dev
-          libgtest-dev libgmock-dev libbenchmark-dev sqlite3 jq lintian clang
+          libgtest-dev libgmock-dev libbenchmark-dev sqlite3 jq lintian clang clang-format
           libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do

@@ -85,8 +85,8 @@ void SQLiteDatabase::runExec(const std::string& sql, const std::string& failureT
   const std::size_t rowsBefore = rows ? rows->size() : 0;
   char* errorText = nullptr;
   for (;;) {
-    lastResult_ = sqlite3_exec(handle(), sql.c_str(), rows ? collectRow : nullptr, rows,
-                               &errorText);
+    lastResult_ =
+        sqlite3_exec(handle(), sql.c_str(), rows ? collectRow : nullptr, rows, &errorText);
     if (!waitIfBusy(handle(), lastResult_)) break;
     // Busy: forget what this attempt delivered and try again.
     sqlite3_free(errorText);

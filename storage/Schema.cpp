@@ -100,9 +100,10 @@ const char kHistoryIndex[] =
 // The indexes of the history reads that judging a job makes, so that their cost follows
 // the rows they return rather than the size of the job's group or policy. They take the
 // place of HIST_TABLE_INDEX (dropped from a database made before them), which would
-// serve no read beside them and only cost every write. Each yields rows in the order the reads had over HIST_TABLE_INDEX: where
-// rows share BACKUP_TIME (the streams of one backup), the columns after it repeat the
-// order HIST_TABLE_INDEX gave them, and SQLite breaks any remaining tie by rowid in both.
+// serve no read beside them and only cost every write. Each yields rows in the order the reads had
+// over HIST_TABLE_INDEX: where rows share BACKUP_TIME (the streams of one backup), the columns
+// after it repeat the order HIST_TABLE_INDEX gave them, and SQLite breaks any remaining tie by
+// rowid in both.
 const char* const kHistoryReadIndexes[] = {
     // Training set of mode 1, the last backup on one storage, the highest stream.
     "CREATE INDEX IF NOT EXISTS HIST_STORAGE_TIME_INDEX ON HIST_DATA (CLIENT, POLICY, "
@@ -120,16 +121,17 @@ const char kExtensionsTable[] =
     "CREATE TABLE if not exists EXTENSIONS (NAME TEXT PRIMARY KEY NOT NULL, "
     "HASH_VALUE TEXT NOT NULL UNIQUE);";
 
-// Tables created with createTable after EXTENSIONS, in creation order.
+// Tables created with createTable after EXTENSIONS, in creation order. A statement
+// written over several lines stands in parentheses, as one element.
 const char* const kTrailingTables[] = {
-    "CREATE TABLE if not exists MALWARE_SCAN_STATUS (id TEXT PRIMARY KEY NOT NULL, "
-    "backupId TEXT NOT NULL, backupTime INT NOT NULL, jobId TEXT NOT NULL, "
-    "scanStatus TEXT NOT NULL, extendedAttributes TEXT NOT NULL);",
+    ("CREATE TABLE if not exists MALWARE_SCAN_STATUS (id TEXT PRIMARY KEY NOT NULL, "
+     "backupId TEXT NOT NULL, backupTime INT NOT NULL, jobId TEXT NOT NULL, "
+     "scanStatus TEXT NOT NULL, extendedAttributes TEXT NOT NULL);"),
 
     "CREATE TABLE if not exists MALWARE_SCAN_LAST_RUN (detectionTime INT NOT NULL);",
 
-    "CREATE TABLE if not exists MALWARE_SCAN_RESULT (id TEXT PRIMARY KEY NOT NULL, "
-    "result TEXT NOT NULL);",
+    ("CREATE TABLE if not exists MALWARE_SCAN_RESULT (id TEXT PRIMARY KEY NOT NULL, "
+     "result TEXT NOT NULL);"),
 };
 
 // Tables of earlier layouts that the tool no longer uses.
@@ -139,8 +141,8 @@ const char* const kObsoleteTables[] = {"QUEUED_TO_CAPTURE_DATA"};
 // before, and works without the read indexes, which only make reads faster.
 bool historyHasBackupTime(SQLiteDatabase& database) {
   QueryResult rows;
-  database.query(
-      "SELECT COUNT(*) FROM pragma_table_info('HIST_DATA') WHERE name = 'BACKUP_TIME'", rows);
+  database.query("SELECT COUNT(*) FROM pragma_table_info('HIST_DATA') WHERE name = 'BACKUP_TIME'",
+                 rows);
   return !rows.empty() && rows.front().asInt("COUNT(*)") != 0;
 }
 

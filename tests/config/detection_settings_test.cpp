@@ -100,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
                     false},
         NumericCase{"LogModelDataEmptyIsOff", "[META_DATA]\nLOG_MODEL_DATA=\n", 0, 30, 365, 3000,
                     false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(ConfigFileTest, ListItemsAreLowerCasedAndKeepTheirBlanks) {
   const DetectionSettings s = settingsOf(

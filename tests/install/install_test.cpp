@@ -22,8 +22,8 @@ TEST(Install, PrefixHoldsARunnableBinaryAndTheManualPage) {
   EXPECT_EQ(help.out, runTool({"-help"}).out);
   EXPECT_EQ(help.err, "");
 
-  ToolResult status = runProgram(
-      {prefix.file("bin/sfanomalydetect"), "-get", "-action", "status", "-database", prefix.file("d.db")});
+  ToolResult status = runProgram({prefix.file("bin/sfanomalydetect"), "-get", "-action", "status",
+                                  "-database", prefix.file("d.db")});
   EXPECT_EQ(status.exitCode, 0) << status.err;
   EXPECT_TRUE(fileExists(prefix.file("d.db")));
 }

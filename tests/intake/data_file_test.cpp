@@ -104,7 +104,7 @@ TEST_P(DataFileFaultTest, ReportsCodeOneAndStoresNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, DataFileFaultTest, ::testing::ValuesIn(kFaults),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
 
 // A file that cannot be loaded keeps the message callers match on and says where and why
 // Jansson refused it; before, a missing file, truncated JSON and INI text read alike.
@@ -238,7 +238,7 @@ TEST_P(DataPointTest, BuildsTheRecord) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Points, DataPointTest, ::testing::ValuesIn(kPoints),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
 
 TEST_F(IntakeTest, GroupsWithoutStorableDataPointsAreSkipped) {
   store(trainingFile("BACKUP_TIME", group(R"("data_points": "none")") + ", " +

@@ -61,6 +61,8 @@ TEST_F(JobRecordTest, RecordSentAgainStaysWhereItIsWithItsMarkOrStatus) {
   const char* const kBoth =
       "INSERT INTO DATA_TO_PROCESS SELECT * FROM HIST_DATA; "
       "UPDATE DATA_TO_PROCESS SET PROCESSED_STATUS = 1;";
+  // One case per two lines reads as a table.
+  // clang-format off
   const ResendCase cases[] = {
       {"new key, history", JobTable::History, "DELETE FROM HIST_DATA;", JobTable::History,
        {{"77", "-1"}}, {}},
@@ -81,6 +83,7 @@ TEST_F(JobRecordTest, RecordSentAgainStaysWhereItIsWithItsMarkOrStatus) {
       {"in both tables, detection", JobTable::History, kBoth, JobTable::Queue, {{"77", "-1"}},
        {{"77", "1"}}},
   };
+  // clang-format on
   for (const ResendCase& resend : cases) {
     SCOPED_TRACE(resend.name);
     executeSql(databasePath, "DELETE FROM HIST_DATA; DELETE FROM DATA_TO_PROCESS;");

@@ -167,11 +167,13 @@ TEST_F(SchemaTest, HistoryReadIndexesAreTheOnlyOthers) {
 // A database made before the read indexes existed: HIST_TABLE_INDEX and rows.
 TEST_F(SchemaTest, SecondRunReplacesTheOlderHistoryIndexAndKeepsTheRows) {
   createSchema(path);
-  executeSql(path,
-             "DROP INDEX HIST_STORAGE_TIME_INDEX; DROP INDEX HIST_ASSET_TIME_INDEX; "
-             "CREATE INDEX HIST_TABLE_INDEX ON HIST_DATA (" + std::string(kHistoryIndexColumns) +
-                 "); INSERT INTO HIST_DATA VALUES (1, 2, 'c', 'p', 't', 'FULL', 's', 'a', 3, 4.5, 6, 0, "
-             "7.5, 8, 9, 10, 11.5, 1, -1, 'd', 0, 'NA', 'k');");
+  executeSql(
+      path,
+      "DROP INDEX HIST_STORAGE_TIME_INDEX; DROP INDEX HIST_ASSET_TIME_INDEX; "
+      "CREATE INDEX HIST_TABLE_INDEX ON HIST_DATA (" +
+          std::string(kHistoryIndexColumns) +
+          "); INSERT INTO HIST_DATA VALUES (1, 2, 'c', 'p', 't', 'FULL', 's', 'a', 3, 4.5, 6, 0, "
+          "7.5, 8, 9, 10, 11.5, 1, -1, 'd', 0, 'NA', 'k');");
   const sfad::test::TextRows rows = queryRows(path, "SELECT * FROM HIST_DATA");
 
   createSchema(path);

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include "storage/ResultCursor.h"
-#include "storage/Savepoint.h"
 #include "storage/SQLiteDatabase.h"
+#include "storage/Savepoint.h"
 #include "storage/Statement.h"
 #include "storage/Transaction.h"
 #include "tests/support/DatabaseDump.h"
@@ -190,8 +190,8 @@ TEST(FieldValueConversion, AtoiAndAtofSemantics) {
     const char* text;
     int asInt;
     double asDouble;
-  } cases[] = {{"", 0, 0.0},       {"  42abc", 42, 42.0}, {"-7.9", -7, -7.9},
-               {"abc", 0, 0.0},    {"3e2", 3, 300.0},     {"+5", 5, 5.0}};
+  } cases[] = {{"", 0, 0.0},    {"  42abc", 42, 42.0}, {"-7.9", -7, -7.9},
+               {"abc", 0, 0.0}, {"3e2", 3, 300.0},     {"+5", 5, 5.0}};
   for (const Case& c : cases) {
     FieldValue value(std::string(c.text));
     EXPECT_EQ(value.asInt(), c.asInt) << c.text;
@@ -250,7 +250,8 @@ TEST_F(StorageTest, StatementsAndImmediateBeginWaitWhileAnotherProcessWrites) {
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(sfad::test::queryValue(path, "SELECT group_concat(NAME) FROM (SELECT NAME FROM T ORDER BY ID)"),
+  EXPECT_EQ(sfad::test::queryValue(
+                path, "SELECT group_concat(NAME) FROM (SELECT NAME FROM T ORDER BY ID)"),
             "first,second,third");
 }
 
@@ -276,7 +277,8 @@ TEST_F(StorageTest, SavepointReleasedKeepsWorkAndAbandonedOneUndoesOnlyItself) {
     db.execute("INSERT INTO T VALUES (3, 'alone', 0);");
     alone.release();
   }
-  EXPECT_EQ(sfad::test::queryValue(path, "SELECT group_concat(NAME) FROM (SELECT NAME FROM T ORDER BY ID)"),
+  EXPECT_EQ(sfad::test::queryValue(
+                path, "SELECT group_concat(NAME) FROM (SELECT NAME FROM T ORDER BY ID)"),
             "kept,alone");
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/detect/DetectFixtures.h"
+#include "tests/detection/DetectFixtures.h"
 
 namespace sfad::test {
 namespace {
@@ -17,8 +17,7 @@ constexpr long long kNextDay = kNewestHistoryBackup + kDay;
 // Three anomalous jobs (77 gets feedback 1, 78 feedback 2, 79 none) and a normal one.
 std::vector<DataPoint> sentJobs(double numFiles) {
   std::vector<DataPoint> jobs = {largeImageJob("77", kNextDay), largeImageJob("78", kNextDay + 1),
-                                 largeImageJob("79", kNextDay + 2),
-                                 usualJob("80", kNextDay + 3)};
+                                 largeImageJob("79", kNextDay + 2), usualJob("80", kNextDay + 3)};
   for (DataPoint& job : jobs) job.numFiles = numFiles;
   return jobs;
 }
@@ -75,10 +74,14 @@ class ResendTest : public ::testing::Test {
 
   void perform(Step step) {
     switch (step) {
-      case Step::SendDetection: return send("DETECTION_DATA", 1002);
-      case Step::ResendTraining: return send("TRAINING_DATA", 1003);
-      case Step::ResendDetection: return send("DETECTION_DATA", 1003);
-      case Step::Detect: return detect();
+      case Step::SendDetection:
+        return send("DETECTION_DATA", 1002);
+      case Step::ResendTraining:
+        return send("TRAINING_DATA", 1003);
+      case Step::ResendDetection:
+        return send("DETECTION_DATA", 1003);
+      case Step::Detect:
+        return detect();
       case Step::Feedback:
         feedback(anomalyId("77", kNextDay), "1");
         return feedback(anomalyId("78", kNextDay + 1), "2");
@@ -152,10 +155,11 @@ TEST_F(ResendTest, PendingCopyOfAHistoryJobIsRetiredKeepingItsMark) {
   detect();
   EXPECT_TRUE(handedOut.empty());
   EXPECT_EQ(rows("SELECT COUNT(*) FROM DATA_TO_PROCESS"), (TextRows{{"0"}}));
-  EXPECT_EQ(rows("SELECT JOB_ID, USER_IDENTIFIED_CLUSTER, NUM_FILES FROM HIST_DATA "
-                 "WHERE JOB_ID IN (77, 78, 79, 80) ORDER BY JOB_ID"),
-            (TextRows{{"77", "1", "1002"}, {"78", "1", "1002"}, {"79", "1", "1002"},
-                      {"80", "1", "1002"}}));
+  EXPECT_EQ(
+      rows("SELECT JOB_ID, USER_IDENTIFIED_CLUSTER, NUM_FILES FROM HIST_DATA "
+           "WHERE JOB_ID IN (77, 78, 79, 80) ORDER BY JOB_ID"),
+      (TextRows{
+          {"77", "1", "1002"}, {"78", "1", "1002"}, {"79", "1", "1002"}, {"80", "1", "1002"}}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <jansson.h>
 
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "detection/DetectionEngine.h"
 #include "detection/DiagnosticLog.h"
 #include "intake/JobRecord.h"
+#include "json/JsonOwner.h"
 #include "storage/SQLiteDatabase.h"
 #include "storage/Schema.h"
 #include "storage/Statement.h"
@@ -41,6 +43,15 @@ class LogCapture {
   ~LogCapture() { setLogSink(nullptr); }
   std::vector<LogEntry> entries;
 };
+
+// One member of a details document's Attributes, read after parsing it ("" when absent).
+inline std::string attribute(const std::string& details, const char* key) {
+  const JsonPtr document(json_loads(details.c_str(), 0, nullptr));
+  if (!document) return "<not JSON>";
+  const char* text =
+      json_string_value(json_object_get(json_object_get(document.get(), "Attributes"), key));
+  return text ? text : "";
+}
 
 // Client c1, policy p1, a full schedule on storage stu1, asset A1.
 inline JobRecord makeJob(const std::string& jobId, int backupTime) {

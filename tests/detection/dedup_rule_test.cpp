@@ -2,7 +2,7 @@
 // that silences it, and the seeding of the thresholds.
 #include <cmath>
 
-#include "tests/engine/EngineFixture.h"
+#include "tests/detection/EngineFixture.h"
 
 namespace sfad::test {
 namespace {
@@ -113,10 +113,9 @@ TEST_F(DedupRuleTest, ReportedAnomalyCarriesTheRuleType) {
   setThreshold("Standard", 50);
   EXPECT_TRUE(engine_.dedupRule().apply(queued(jobWithRate(2.5))));
   const std::string details = value("SELECT ANOMALY_DETAILS FROM ANOMALY_DATA");
-  EXPECT_NE(details.find("\"anomalyDeduplicationRatio\": \"2.5 (Usual: 0 - 0)\""),
-            std::string::npos);
-  EXPECT_NE(details.find("\"anomalyType\": \"JOB_BASED_DEDUP_CUSTOM_RULE\""), std::string::npos);
-  EXPECT_NE(details.find("\"score\": \"0.00\""), std::string::npos);
+  EXPECT_EQ(attribute(details, "anomalyDeduplicationRatio"), "2.5 (Usual: 0 - 0)");
+  EXPECT_EQ(attribute(details, "anomalyType"), "JOB_BASED_DEDUP_CUSTOM_RULE");
+  EXPECT_EQ(attribute(details, "score"), "0.00");
 }
 
 TEST_F(DedupRuleTest, SeedingKeepsExistingThresholds) {

@@ -1,11 +1,11 @@
 // Feedback incorporation and the move of a job into the training history,
 // including the move of one feedback row as a single unit.
-#include "tests/engine/EngineFixture.h"
+#include "tests/detection/EngineFixture.h"
 
 namespace sfad::test {
 namespace {
 
-class FeedbackTest : public EngineTest {
+class FeedbackIncorporationTest : public EngineTest {
  protected:
   // A job held after detection: queued, processed, with an anomaly
   // "<jobId>_1000".
@@ -31,7 +31,7 @@ class FeedbackTest : public EngineTest {
   }
 };
 
-TEST_F(FeedbackTest, FeedbackOneOrTwoMovesTheHeldJobAndAnyOtherValueStays) {
+TEST_F(FeedbackIncorporationTest, FeedbackOneOrTwoMovesTheHeldJobAndAnyOtherValueStays) {
   struct Case {
     const char* feedback;
     bool moved;
@@ -61,7 +61,7 @@ TEST_F(FeedbackTest, FeedbackOneOrTwoMovesTheHeldJobAndAnyOtherValueStays) {
   }
 }
 
-TEST_F(FeedbackTest, FeedbackWithoutAnomalyOrQueuedJobStaysForLaterRuns) {
+TEST_F(FeedbackIncorporationTest, FeedbackWithoutAnomalyOrQueuedJobStaysForLaterRuns) {
   giveFeedback("404_1000", "1");  // names no anomaly
   holdAnomalousJob("78");
   executeSql(path_, "DELETE FROM DATA_TO_PROCESS;");  // purged meanwhile
@@ -71,7 +71,7 @@ TEST_F(FeedbackTest, FeedbackWithoutAnomalyOrQueuedJobStaysForLaterRuns) {
   EXPECT_EQ(count("HIST_DATA"), "0");
 }
 
-TEST_F(FeedbackTest, MovedJobKeepsEveryColumnAndLosesItsQueueRow) {
+TEST_F(FeedbackIncorporationTest, MovedJobKeepsEveryColumnAndLosesItsQueueRow) {
   JobRecord record = makeJob("77", 1000);
   record.streamNumber = 4;
   record.parentJobId = 12;
@@ -107,7 +107,7 @@ TEST_F(FeedbackTest, MovedJobKeepsEveryColumnAndLosesItsQueueRow) {
   EXPECT_EQ(count("DATA_TO_PROCESS"), "0");
 }
 
-TEST_F(FeedbackTest, FailedFeedbackRemovalUndoesThatJobsMoveOnly) {
+TEST_F(FeedbackIncorporationTest, FailedFeedbackRemovalUndoesThatJobsMoveOnly) {
   holdAnomalousJob("77");
   holdAnomalousJob("78");
   giveFeedback("77_1000", "1");
@@ -122,7 +122,8 @@ TEST_F(FeedbackTest, FailedFeedbackRemovalUndoesThatJobsMoveOnly) {
   EXPECT_FALSE(db_.inTransaction());
 }
 
-TEST_F(FeedbackTest, FailedUnitInsideAnEnclosingTransactionLeavesTheTransactionUsable) {
+TEST_F(FeedbackIncorporationTest,
+       FailedUnitInsideAnEnclosingTransactionLeavesTheTransactionUsable) {
   holdAnomalousJob("77");
   holdAnomalousJob("78");
   giveFeedback("77_1000", "1");
@@ -137,7 +138,7 @@ TEST_F(FeedbackTest, FailedUnitInsideAnEnclosingTransactionLeavesTheTransactionU
   EXPECT_EQ(count("ANOMALY_DATA_FEEDBACK"), "1");
 }
 
-TEST_F(FeedbackTest, UnreadableFeedbackTableIsLoggedAndSkipped) {
+TEST_F(FeedbackIncorporationTest, UnreadableFeedbackTableIsLoggedAndSkipped) {
   executeSql(path_, "DROP TABLE ANOMALY_DATA_FEEDBACK;");
   LogCapture log;
   EXPECT_NO_THROW(engine_.feedback().incorporate());

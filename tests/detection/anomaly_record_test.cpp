@@ -1,11 +1,8 @@
 // Anomaly records: the stored row, the details document byte for byte, the
 // per-feature rows and the usual ranges of the nearest cluster.
-#include <jansson.h>
-
 #include <memory>
 
-#include "json/JsonOwner.h"
-#include "tests/engine/EngineFixture.h"
+#include "tests/detection/EngineFixture.h"
 
 namespace sfad::test {
 namespace {
@@ -26,15 +23,6 @@ NearestCluster scoreOf(double distance) {
   score.label = 1;
   score.distance = distance;
   return score;
-}
-
-// One member of the document's Attributes ("" when absent).
-std::string attribute(const std::string& details, const char* key) {
-  const JsonPtr document(json_loads(details.c_str(), 0, nullptr));
-  if (!document) return "<not JSON>";
-  const char* text =
-      json_string_value(json_object_get(json_object_get(document.get(), "Attributes"), key));
-  return text ? text : "";
 }
 
 class AnomalyRecordTest : public EngineTest {

@@ -155,16 +155,15 @@ void fillHistory(const std::string& path) {
                 for (int feedback : {-1, 1, 2})
                   for (int mode : {1, 0}) {
                     ++key;
-                    rows.push_back("INSERT OR REPLACE INTO HIST_DATA VALUES (" +
-                                   std::to_string(key) + ", " + std::to_string(time) + ", '" +
-                                   client + "', 'p', '" + policyType + "', '" + scheduleType +
-                                   "', 'n', 'a', " + std::to_string(key) + ", " +
-                                   std::to_string(key) + ".5, " + std::to_string(key) +
-                                   ", 0, 1.25, 0, 0, " + std::to_string(key % 97) + ", " +
-                                   std::to_string(key % 89) + ".75, " + std::to_string(mode) +
-                                   ", " + std::to_string(feedback) + ", '" + storage + "', " +
-                                   std::to_string(stream) + ", '" + asset + "', 'k" +
-                                   std::to_string(key) + "');");
+                    rows.push_back(
+                        "INSERT OR REPLACE INTO HIST_DATA VALUES (" + std::to_string(key) + ", " +
+                        std::to_string(time) + ", '" + client + "', 'p', '" + policyType + "', '" +
+                        scheduleType + "', 'n', 'a', " + std::to_string(key) + ", " +
+                        std::to_string(key) + ".5, " + std::to_string(key) + ", 0, 1.25, 0, 0, " +
+                        std::to_string(key % 97) + ", " + std::to_string(key % 89) + ".75, " +
+                        std::to_string(mode) + ", " + std::to_string(feedback) + ", '" + storage +
+                        "', " + std::to_string(stream) + ", '" + asset + "', 'k" +
+                        std::to_string(key) + "');");
                   }
   std::mt19937 random(16);
   std::shuffle(rows.begin(), rows.end(), random);
@@ -196,8 +195,7 @@ std::vector<Read> reads() {
   Read full{"full training set", kFullTrainingSql, "HIST_STORAGE_TIME_INDEX", {}};
   Read reduced{"reduced training set", kReducedTrainingSql, "HIST_ASSET_TIME_INDEX", {}};
   Read last{"last backup", kLastBackupSql, "HIST_STORAGE_TIME_INDEX", {}};
-  Read lastAny{"last backup, any storage", kLastBackupAnyStorageSql, "HIST_ASSET_TIME_INDEX",
-               {}};
+  Read lastAny{"last backup, any storage", kLastBackupAnyStorageSql, "HIST_ASSET_TIME_INDEX", {}};
   Read highest{"highest stream", kHighestStreamSql, "HIST_ASSET_TIME_INDEX", {}};
   Read assets{"asset count", kAssetCountSql, "HIST_ASSET_TIME_INDEX", {}};
   Read assetExists{"asset exists", kAssetExistsSql, "HIST_ASSET_TIME_INDEX", {}};
@@ -216,8 +214,8 @@ std::vector<Read> reads() {
           streamExists.cases.push_back(with(group, number(stream)));
         }
         for (int mark : {-1, 1, 2, 3}) {
-          std::vector<Value> values = {text(client), text("p"), text(type), text(schedule),
-                                       text("n"), number(mark)};
+          std::vector<Value> values = {text(client),   text("p"), text(type),
+                                       text(schedule), text("n"), number(mark)};
           feedback.cases.push_back(values);
           feedbackExists.cases.push_back(values);
         }
@@ -243,7 +241,7 @@ std::vector<Read> reads() {
       for (const char* storage : kStorages) {
         peers.cases.push_back({text(type), text(schedule), text(storage)});
       }
-  return {full,     reduced,      last,    lastAny,  highest,        assets,
+  return {full,        reduced, last,         lastAny,  highest,        assets,
           assetExists, streams, streamExists, feedback, feedbackExists, peers};
 }
 

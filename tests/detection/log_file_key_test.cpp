@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "tests/detect/DetectFixtures.h"
+#include "tests/detection/DetectFixtures.h"
 
 namespace sfad::test {
 namespace {
@@ -20,7 +20,7 @@ std::vector<std::string> lines(const std::string& text) {
   return result;
 }
 
-class DetectLogFileTest : public ::testing::Test {
+class LogFileKeyTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(
@@ -35,7 +35,7 @@ class DetectLogFileTest : public ::testing::Test {
   std::string jobs;
 };
 
-TEST_F(DetectLogFileTest, EveryEngineMessageIsOneLineInTheLogFile) {
+TEST_F(LogFileKeyTest, EveryEngineMessageIsOneLineInTheLogFile) {
   const std::string log = work.file("engine.log");
   work.writeConfig("[META_DATA]\nLOG_FILE=" + log + "\n");
   const ToolResult result = work.detect(jobs);
@@ -56,18 +56,19 @@ TEST_F(DetectLogFileTest, EveryEngineMessageIsOneLineInTheLogFile) {
     if (message.rfind("decision ", 0) == 0 || message.rfind("summary ", 0) == 0) continue;
     messages.push_back(message);
   }
-  EXPECT_EQ(messages, (std::vector<std::string>{
-                          "Getting training set for detection client - c1, policy - p1 and job - 77.",
-                          "Calibrated model parameters for client - c1 , policy - p1, policy type - "
-                          "Standard, schedule name - daily",
-                          "Calling DBScan for detection for job 77",
-                          "Anomaly detected for job 77",
-                          "Getting training set for detection client - c1, policy - p1 and job - 78.",
-                          "Calling DBScan for detection for job 78",
-                      }));
+  EXPECT_EQ(messages,
+            (std::vector<std::string>{
+                "Getting training set for detection client - c1, policy - p1 and job - 77.",
+                "Calibrated model parameters for client - c1 , policy - p1, policy type - "
+                "Standard, schedule name - daily",
+                "Calling DBScan for detection for job 77",
+                "Anomaly detected for job 77",
+                "Getting training set for detection client - c1, policy - p1 and job - 78.",
+                "Calling DBScan for detection for job 78",
+            }));
 }
 
-TEST_F(DetectLogFileTest, WithoutTheKeyNoLogFileAppears) {
+TEST_F(LogFileKeyTest, WithoutTheKeyNoLogFileAppears) {
   work.writeConfig("[META_DATA]\nLOG_MODEL_DATA=0\n");
   const auto before = std::distance(std::filesystem::directory_iterator(work.file("")),
                                     std::filesystem::directory_iterator());
@@ -79,7 +80,7 @@ TEST_F(DetectLogFileTest, WithoutTheKeyNoLogFileAppears) {
   EXPECT_FALSE(fileExists(work.file("engine.log")));
 }
 
-TEST_F(DetectLogFileTest, UnwritableLogFileDoesNotChangeTheOutcome) {
+TEST_F(LogFileKeyTest, UnwritableLogFileDoesNotChangeTheOutcome) {
   work.writeConfig("[META_DATA]\nLOG_FILE=" + work.file("no/such/folder/engine.log") + "\n");
   const ToolResult result = work.detect(jobs);
   EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -87,7 +88,7 @@ TEST_F(DetectLogFileTest, UnwritableLogFileDoesNotChangeTheOutcome) {
   EXPECT_NE(result.out.find("\"anomalyId\": \"77_"), std::string::npos);
 }
 
-TEST_F(DetectLogFileTest, LogFileNamingTheDatabaseIsNotWrittenInto) {
+TEST_F(LogFileKeyTest, LogFileNamingTheDatabaseIsNotWrittenInto) {
   // Appending log lines to the database or its write-ahead log would corrupt it.
   for (const std::string& target : {work.database(), work.database() + "-wal"}) {
     work.writeConfig("[META_DATA]\nLOG_FILE=" + target + "\n");

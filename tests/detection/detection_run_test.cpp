@@ -9,7 +9,7 @@
 #include "detection/DetectionRun.h"
 #include "detection/DiagnosticLog.h"
 #include "storage/Schema.h"
-#include "tests/detect/DetectFixtures.h"
+#include "tests/detection/DetectFixtures.h"
 
 namespace sfad::test {
 namespace {
@@ -106,8 +106,7 @@ TEST_F(DetectionRunTest, ExcludedJobsJoinTheHistoryUnjudged) {
     run();
     EXPECT_TRUE(logged(kLogProgress, exclusion.message));
     EXPECT_EQ(count("SELECT COUNT(*) FROM DATA_TO_PROCESS"), "0");
-    EXPECT_EQ(count("SELECT USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE JOB_ID = '" + jobId +
-                    "'"),
+    EXPECT_EQ(count("SELECT USER_IDENTIFIED_CLUSTER FROM HIST_DATA WHERE JOB_ID = '" + jobId + "'"),
               "-1");
     EXPECT_EQ(count("SELECT COUNT(*) FROM ANOMALY_DATA"), "0");
   }

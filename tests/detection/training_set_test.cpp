@@ -1,6 +1,6 @@
 // Training-set selection: history requirements, full and reduced sets, feature
 // vectors, the group's last backup and the confirmed-job check.
-#include "tests/engine/EngineFixture.h"
+#include "tests/detection/EngineFixture.h"
 
 namespace sfad::test {
 namespace {

@@ -1,7 +1,7 @@
 // Model calibration: the radius searched and stored per job group, and its age
 // limit.
 #include "platform/Platform.h"
-#include "tests/engine/EngineFixture.h"
+#include "tests/detection/EngineFixture.h"
 
 namespace sfad::test {
 namespace {

@@ -1,6 +1,6 @@
 // Builders of the detect suite's data files and the tool calls on its
 // workspace.
-#include "tests/detect/DetectFixtures.h"
+#include "tests/detection/DetectFixtures.h"
 
 #include <gtest/gtest.h>
 

@@ -20,7 +20,7 @@ const char kFixture[] =
     "INSERT INTO ANOMALY_DATA VALUES ('3_30', '{}', 0, 'k', 'c1', 3000);"
     "INSERT INTO ANOMALY_DATA VALUES ('4_40', '{}', 0, 'k', 'c2', 2000);";
 
-class FeedbackTest : public ::testing::Test {
+class UserFeedbackTest : public ::testing::Test {
  protected:
   void SetUp() override {
     database_ = initializedDatabase(dir_);
@@ -56,7 +56,7 @@ class FeedbackTest : public ::testing::Test {
   int idsFiles_ = 0;
 };
 
-TEST_F(FeedbackTest, FormsStoreOneRowPerNamedAnomaly) {
+TEST_F(UserFeedbackTest, FormsStoreOneRowPerNamedAnomaly) {
   struct Case {
     std::string name;
     Arguments form;
@@ -97,7 +97,7 @@ TEST_F(FeedbackTest, FormsStoreOneRowPerNamedAnomaly) {
   }
 }
 
-TEST_F(FeedbackTest, NewFeedbackReplacesTheRowWithTheCaptureTime) {
+TEST_F(UserFeedbackTest, NewFeedbackReplacesTheRowWithTheCaptureTime) {
   expectSilentSuccess(giveFeedback({"-anomaly_id", "1_10"}, "1"));
   const long before = static_cast<long>(std::time(nullptr));
   expectSilentSuccess(giveFeedback({"-anomaly_id", "1_10"}, "2"));
@@ -109,7 +109,7 @@ TEST_F(FeedbackTest, NewFeedbackReplacesTheRowWithTheCaptureTime) {
   EXPECT_LE(captured, after);
 }
 
-TEST_F(FeedbackTest, IdsFileFaultsWriteNothing) {
+TEST_F(UserFeedbackTest, IdsFileFaultsWriteNothing) {
   const std::string malformed = "Invalid json format received for anomaly ids";
   const std::string notJson = idsFile("{\"anomaly_ids\": [");
   const std::string missing = dir_.file("missing.json");
@@ -132,7 +132,7 @@ TEST_F(FeedbackTest, IdsFileFaultsWriteNothing) {
   }
 }
 
-TEST(FeedbackFailureTest, DatabaseWithoutTablesFails) {
+TEST(UserFeedbackFailureTest, DatabaseWithoutTablesFails) {
   TempDir dir;
   const std::string database = dir.file("bare.db");
   expectFailure(runTool({"-post", "-action", "userfeedback", "-database", database, "-feedback",

@@ -75,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // Point 0 has one other neighbour (noise at first, then a border
                       // point of point 1's cluster); point 1 has two, so it is core.
                       LineCase{3, {1, 1, 1, -1, -1, -1}}, LineCase{4, {-1, -1, -1, -1, -1, -1}}),
-    [](const auto& info) { return "MinPts" + std::to_string(info.param.minPts); });
+    [](const auto& testCase) { return "MinPts" + std::to_string(testCase.param.minPts); });
 
 // A label vector reused from an earlier, longer run kept its old labels, which then read as
 // points already visited.

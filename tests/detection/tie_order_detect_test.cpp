@@ -48,10 +48,11 @@ std::string point(int job, long long time, int scale, int stream) {
 
 std::string group(const std::string& storage, const std::string& asset,
                   const std::vector<std::string>& points) {
-  std::string text = "{\"client\": \"c1\", \"policy\": \"p1\", \"policy_type\": \"Standard\", "
-                     "\"schedule_type\": \"FULL\", \"schedule_name\": \"daily\", "
-                     "\"destination_storage\": \"" +
-                     storage + "\"";
+  std::string text =
+      "{\"client\": \"c1\", \"policy\": \"p1\", \"policy_type\": \"Standard\", "
+      "\"schedule_type\": \"FULL\", \"schedule_name\": \"daily\", "
+      "\"destination_storage\": \"" +
+      storage + "\"";
   if (!asset.empty()) text += ", \"asset_id\": \"" + asset + "\"";
   text += ", \"data_points\": [";
   for (std::size_t i = 0; i < points.size(); ++i) text += (i ? ", " : "") + points[i];
@@ -85,8 +86,8 @@ std::string historyFile() {
     first.push_back(point(5000 + backup, kStart + backup * kDay / 2, 1, 0));
     second.push_back(point(6000 + backup, kStart + backup * kDay / 2, 3, 0));
   }
-  return dataFile("TRAINING_DATA",
-                  {group("pool", "", streams), group("d2", "vm", second), group("d1", "vm", first)});
+  return dataFile("TRAINING_DATA", {group("pool", "", streams), group("d2", "vm", second),
+                                    group("d1", "vm", first)});
 }
 
 // Some rows sent again: INSERT OR REPLACE gives them new rowids, at the end of the table.
@@ -110,9 +111,8 @@ std::string pendingFile() {
     const int scale = stream == 1 ? 500 : stream;
     streams.push_back(point(900 + stream, kStart + kBackups * kDay, scale, stream));
   }
-  return dataFile("DETECTION_DATA",
-                  {group("pool", "", streams),
-                   group("d3", "vm", {point(7000, kStart + 101 * kDay, 2, 0)})});
+  return dataFile("DETECTION_DATA", {group("pool", "", streams),
+                                     group("d3", "vm", {point(7000, kStart + 101 * kDay, 2, 0)})});
 }
 
 const char kOlderLayout[] =
