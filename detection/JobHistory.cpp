@@ -22,17 +22,17 @@ namespace {
 
 constexpr const char* kKeyCountSql = "SELECT COUNT(*) FROM HIST_DATA WHERE UNIQUE_KEY = ?";
 
+// The existence reads answer 0 or 1 (only "is there any row" matters): each stops at the
+// first index entry instead of counting the group's rows.
 constexpr const char* kStreamCountSql =
-    "SELECT COUNT(*)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY            "
-    "       = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = ? AND  "
-    "SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? AND  STREAM_NUMBER            "
-    "= ? ";
+    "SELECT COUNT(*) FROM (SELECT 1 FROM HIST_DATA WHERE CLIENT = ? AND POLICY = ? AND "
+    "POLICY_TYPE = ? AND APP_TYPE = ? AND SCHEDULE_TYPE = ? AND SCHEDULE_NAME = ? AND "
+    "STREAM_NUMBER = ? LIMIT 1)";
 
 constexpr const char* kAssetCountSql =
-    "SELECT COUNT(*)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY            "
-    "       = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = ? AND  "
-    "SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? AND  ASSET_ID                 "
-    "= ? ";
+    "SELECT COUNT(*) FROM (SELECT 1 FROM HIST_DATA WHERE CLIENT = ? AND POLICY = ? AND "
+    "POLICY_TYPE = ? AND APP_TYPE = ? AND SCHEDULE_TYPE = ? AND SCHEDULE_NAME = ? AND "
+    "ASSET_ID = ? LIMIT 1)";
 
 constexpr const char* kHighestStreamSql =
     "SELECT MAX(STREAM_NUMBER)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY  "
@@ -68,9 +68,9 @@ constexpr const char* kPeerRatesSql =
     "SELECT DEDUP_RATE FROM HIST_DATA  WHERE POLICY_TYPE = ? AND  SCHEDULE_TYPE = ? AND  "
     "DESTINATION_STORAGE_NAME = ?";
 constexpr const char* kDedupFeedbackSql =
-    "SELECT COUNT(*)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY            "
-    "       = ? AND  POLICY_TYPE              = ? AND  SCHEDULE_TYPE            = ? AND  "
-    "SCHEDULE_NAME            = ? AND  USER_IDENTIFIED_CLUSTER  = ? ";
+    "SELECT COUNT(*) FROM (SELECT 1 FROM HIST_DATA WHERE CLIENT = ? AND POLICY = ? AND "
+    "POLICY_TYPE = ? AND SCHEDULE_TYPE = ? AND SCHEDULE_NAME = ? AND "
+    "USER_IDENTIFIED_CLUSTER = ? LIMIT 1)";
 
 // The ASSET_ID of jobs without an asset of their own (exact, case-sensitive).
 constexpr const char* kNoAsset = "NA";
