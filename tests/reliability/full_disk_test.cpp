@@ -30,7 +30,7 @@ constexpr int kNewestHistoryTime = 1765000000;
 // enough for a request to open the database and start writing, far too little for the
 // megabytes each request below has to write.
 constexpr const char* kDiskSize = "size=16m";
-constexpr unsigned long long kLeftFree = 256 * 1024;
+constexpr unsigned long long kLeftFree = 768 * 1024;
 // SQLITE_FULL, as the storage layer's messages end.
 constexpr const char* kDiskFull = "Return code : 13";
 
