@@ -81,26 +81,26 @@ DedupScore DedupRule::score(const ResultRow& job) {
   try {
     const double rate = job.asDouble("DEDUP_RATE");
     if (rate == kUnknown) return {};
-    QueryResult peers;
-    history_.peerDedupRates(job, peers);
+    const std::vector<double>& peers = history_.peerDedupRates(job);
     if (peers.size() < kMinimumPeers) return {};
 
-    // One column: the job's rate first, then every peer's; the range is the
-    // peers' alone.
+    // One column: the job's rate first, then every peer's, normalised together; the range
+    // is the peers' alone.
     DedupScore result;
     result.usualMax = kUnknown;
     result.usualMin = kNoValue;
-    FeatureMatrix matrix{{rate}};
-    for (const ResultRow& peer : peers) {
-      const double peerRate = peer.asDouble("DEDUP_RATE");
+    std::vector<double> column;
+    column.reserve(peers.size() + 1);
+    column.push_back(rate);
+    for (const double peerRate : peers) {
       if (peerRate > result.usualMax) result.usualMax = peerRate;
       if (peerRate < result.usualMin) result.usualMin = peerRate;
-      matrix.push_back({peerRate});
+      column.push_back(peerRate);
     }
-    normalizeFeatures(matrix);
+    normalizeValues(column);
     result.score = kNoValue;
-    for (std::size_t i = 1; i < matrix.size(); ++i) {
-      const double distance = std::fabs(matrix[i][0] - matrix[0][0]);
+    for (std::size_t i = 1; i < column.size(); ++i) {
+      const double distance = std::fabs(column[i] - column[0]);
       if (distance < result.score) result.score = distance;
     }
     return result;

@@ -1,7 +1,22 @@
 // The reads of a job's training history (HIST_DATA): how much history its group holds and
 // needs, its training set, its last backup, the deduplication rates of its storage peers,
 // the feedback that silences the deduplication rule, and its confirmed jobs.
+//
+// What is kept between the jobs of one run: the training sets read so far (per group key
+// and row limit, the newest rows in the order SQLite gives them) and the peer rates (per
+// policy type, schedule type and storage, in rowid order). The run's own moves into the
+// history (beforeMove / afterMove around each) keep them current: a new row goes where
+// the read would place it; a replaced row drops the copies it was in. Any other write of
+// HIST_DATA through the connection, any undone write (a rolled-back savepoint or
+// transaction) and any commit of another connection drops every copy, so that the next
+// read asks SQLite again.
 #pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "detection/DbscanClusterer.h"
 #include "detection/FeatureVector.h"
@@ -39,10 +54,10 @@ class JobHistory {
   // none or the read failed (logged).
   int lastBackupTime(const Quorvan::Stowfleet::UsageReporting::ResultRow& job, TrainingMode mode);
 
-  // DEDUP_RATE of every row of the job's policy type, schedule type and storage, in the
-  // order SQLite returns them.
-  void peerDedupRates(const Quorvan::Stowfleet::UsageReporting::ResultRow& job,
-                      Quorvan::Stowfleet::UsageReporting::QueryResult& rows);
+  // DEDUP_RATE of every row of the job's policy type, schedule type and storage (as a
+  // row's asDouble reads it), in the order SQLite returns them; valid until the next call.
+  const std::vector<double>& peerDedupRates(
+      const Quorvan::Stowfleet::UsageReporting::ResultRow& job);
 
   // Whether a job of the group was marked to silence the deduplication rule.
   bool hasDedupFeedback(const Quorvan::Stowfleet::UsageReporting::ResultRow& job);
@@ -53,10 +68,69 @@ class JobHistory {
                               const FeatureMatrix& matrix, double threshold,
                               const DbscanClusterer& clusterer) const;
 
+  // Called around every move of a record into the history (the row of UNIQUE_KEY
+  // `uniqueKey` is written in between), so that the kept copies stay current.
+  void beforeMove(const std::string& uniqueKey);
+  void afterMove(const std::string& uniqueKey);
+
  private:
+  // One kept row of a training set: the training columns' texts, each ended by '\0', and
+  // the columns that order it among rows of one BACKUP_TIME.
+  struct KeptRow {
+    std::int64_t backupTime = 0;
+    std::int64_t rowid = 0;
+    std::int64_t stream = 0;
+    std::int64_t mode = 0;
+    std::int64_t mark = 0;
+    std::string storage;
+    std::string texts;
+  };
+  // The newest rows of one group key up to one limit. `ordered`: every row's order columns
+  // are integers and the rows came in the order kept rows are compared by, so a new row
+  // can be placed; otherwise the list is dropped when a row joins its group.
+  struct KeptRows {
+    std::vector<KeptRow> rows;
+    bool ordered = true;
+  };
+  using KeptByLimit = std::map<int, KeptRows>;
+  // The peer rates of one policy type, schedule type and storage, with their rowids.
+  struct KeptRates {
+    std::vector<std::int64_t> rowids;
+    std::vector<double> rates;
+    bool ordered = true;
+  };
+
+  // The kept training set of the job's group, read on first use.
+  const KeptRows& keptTrainingRows(const Quorvan::Stowfleet::UsageReporting::ResultRow& job,
+                                   TrainingMode mode, int limit);
+  // Answers false when an order column of the row is not an integer.
+  static bool keptRowOf(const Quorvan::Stowfleet::UsageReporting::ResultRow& row,
+                        TrainingMode mode, KeptRow& kept);
+  // The order of a training set read.
+  static bool comesBefore(const KeptRow& a, const KeptRow& b);
+  static void appendRows(const KeptRows& kept, TrainingMode mode,
+                         Quorvan::Stowfleet::UsageReporting::QueryResult& rows);
+  void movedRow(const std::string& uniqueKey,
+                Quorvan::Stowfleet::UsageReporting::QueryResult& rows);
+  // Places a row just written into every kept set of its group; a set that cannot place
+  // it is dropped.
+  void placeRow(const Quorvan::Stowfleet::UsageReporting::ResultRow& row, TrainingMode mode,
+                std::unordered_map<std::string, KeptByLimit>& sets);
+  bool keepsNothing() const;
+  // Drops every kept copy after a write of HIST_DATA other than the run's moves, an undone
+  // write of this connection, or a commit of another.
+  void dropCopiesIfStale();
+
   Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database_;
   // The per-job statements, prepared once per run.
   Quorvan::Stowfleet::UsageReporting::StatementCache statements_{database_.handle()};
+
+  std::unordered_map<std::string, KeptByLimit> fullSets_;
+  std::unordered_map<std::string, KeptByLimit> reducedSets_;
+  std::unordered_map<std::string, KeptRates> peerRates_;
+  std::uint64_t seenUndoCount_ = 0;
+  std::uint64_t seenHistoryWrites_ = 0;
+  std::int64_t seenDataVersion_ = -1;
 };
 
 }  // namespace sfad
