@@ -10,15 +10,15 @@
 
 #include "detection/DiagnosticLog.h"
 #include "detection/GroupFields.h"
-#include "storage/ColumnReal.h"
+#include "storage/ColumnNumber.h"
 #include "storage/Statement.h"
 
 namespace sfad {
 
 using Quorvan::Stowfleet::UsageReporting::QueryResult;
-using Quorvan::Stowfleet::UsageReporting::FieldValue;
 using Quorvan::Stowfleet::UsageReporting::ResultRow;
 using Quorvan::Stowfleet::UsageReporting::columnAsTextDouble;
+using Quorvan::Stowfleet::UsageReporting::columnAsTextInt;
 using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
 using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::Statement;
@@ -45,29 +45,46 @@ constexpr const char* kHighestStreamSql =
     "                 = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = ? "
     "AND  SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? ";
 
-// The training sets, with the columns that place a row among them (KEPT_ROWID, BACKUP_TIME,
-// DESTINATION_STORAGE_NAME, STREAM_NUMBER, MODE, USER_IDENTIFIED_CLUSTER): rows of one
-// BACKUP_TIME come in the order of the read index, ties broken by rowid.
+// The training sets. Each read selects the five training columns and the mark, then the
+// columns that place a row among the others (rowid, BACKUP_TIME, DESTINATION_STORAGE_NAME,
+// STREAM_NUMBER, MODE): rows of one BACKUP_TIME come in the order of the read index's
+// later columns, ties broken by rowid. The reduced set uses NUM_FILES, IMAGE_SIZE,
+// KB_TRANSFERRED and the mark only.
+#define SFAD_KEPT_COLUMNS                                                                   \
+  "NUM_FILES, IMAGE_SIZE, KB_TRANSFERRED, TOTAL_TIME, DEDUP_RATE, USER_IDENTIFIED_CLUSTER, " \
+  "rowid, BACKUP_TIME, DESTINATION_STORAGE_NAME, STREAM_NUMBER, MODE"
 constexpr const char* kFullTrainingSql =
-    "SELECT NUM_FILES, IMAGE_SIZE, KB_TRANSFERRED, TOTAL_TIME, DEDUP_RATE, "
-    "USER_IDENTIFIED_CLUSTER, rowid AS KEPT_ROWID, BACKUP_TIME, DESTINATION_STORAGE_NAME, "
-    "STREAM_NUMBER, MODE FROM HIST_DATA WHERE CLIENT = ? AND POLICY = ? AND POLICY_TYPE = ? "
-    "AND APP_TYPE = ? AND SCHEDULE_TYPE = ? AND SCHEDULE_NAME = ? AND "
-    "DESTINATION_STORAGE_NAME = ? AND ASSET_ID = ? AND MODE = ? ORDER BY BACKUP_TIME DESC "
-    "LIMIT ?";
+    "SELECT " SFAD_KEPT_COLUMNS
+    " FROM HIST_DATA WHERE CLIENT = ? AND POLICY = ? AND POLICY_TYPE = ? AND APP_TYPE = ? AND "
+    "SCHEDULE_TYPE = ? AND SCHEDULE_NAME = ? AND DESTINATION_STORAGE_NAME = ? AND ASSET_ID = ? "
+    "AND MODE = ? ORDER BY BACKUP_TIME DESC LIMIT ?";
 
 constexpr const char* kReducedTrainingSql =
-    "SELECT NUM_FILES, IMAGE_SIZE, KB_TRANSFERRED, USER_IDENTIFIED_CLUSTER, rowid AS "
-    "KEPT_ROWID, BACKUP_TIME, DESTINATION_STORAGE_NAME, STREAM_NUMBER, MODE FROM HIST_DATA "
-    "WHERE CLIENT = ? AND POLICY = ? AND POLICY_TYPE = ? AND APP_TYPE = ? AND SCHEDULE_TYPE = "
-    "? AND SCHEDULE_NAME = ? AND ASSET_ID = ? ORDER BY BACKUP_TIME DESC LIMIT ?";
+    "SELECT " SFAD_KEPT_COLUMNS
+    " FROM HIST_DATA WHERE CLIENT = ? AND POLICY = ? AND POLICY_TYPE = ? AND APP_TYPE = ? AND "
+    "SCHEDULE_TYPE = ? AND SCHEDULE_NAME = ? AND ASSET_ID = ? ORDER BY BACKUP_TIME DESC LIMIT ?";
 
-// The row a move writes or replaces, with everything the kept copies need of it.
+// The row a move writes or replaces: the same columns, then its group's.
 constexpr const char* kMovedRowSql =
-    "SELECT rowid AS KEPT_ROWID, CLIENT, POLICY, POLICY_TYPE, APP_TYPE, SCHEDULE_TYPE, "
-    "SCHEDULE_NAME, DESTINATION_STORAGE_NAME, ASSET_ID, BACKUP_TIME, STREAM_NUMBER, MODE, "
-    "USER_IDENTIFIED_CLUSTER, NUM_FILES, IMAGE_SIZE, KB_TRANSFERRED, TOTAL_TIME, DEDUP_RATE "
-    "FROM HIST_DATA WHERE UNIQUE_KEY = ?";
+    "SELECT " SFAD_KEPT_COLUMNS
+    ", CLIENT, POLICY, POLICY_TYPE, APP_TYPE, SCHEDULE_TYPE, SCHEDULE_NAME, ASSET_ID FROM "
+    "HIST_DATA WHERE UNIQUE_KEY = ?";
+#undef SFAD_KEPT_COLUMNS
+
+// Positions of the columns after the training columns and the mark.
+constexpr int kMarkColumn = 5;
+constexpr int kRowidColumn = 6;
+constexpr int kBackupTimeColumn = 7;
+constexpr int kStorageColumn = 8;
+constexpr int kStreamColumn = 9;
+constexpr int kModeColumn = 10;
+constexpr int kFirstGroupColumn = 11;
+// The group columns of the moved row, in the order it selects them.
+constexpr const char* kMovedGroupColumns[] = {"CLIENT",        "POLICY",        "POLICY_TYPE",
+                                              "APP_TYPE",      "SCHEDULE_TYPE", "SCHEDULE_NAME",
+                                              "ASSET_ID"};
+// Training columns a reduced read leaves out: they read as 0.0.
+constexpr int kFirstFullOnlyColumn = 3;
 
 constexpr const char* kHistoryTable = "HIST_DATA";
 
@@ -110,16 +127,6 @@ constexpr ColumnList kReducedSetFields = {"CLIENT",        "POLICY",        "POL
                                           "ASSET_ID"};
 constexpr ColumnList kPeerFields = {"POLICY_TYPE", "SCHEDULE_TYPE", "DESTINATION_STORAGE_NAME"};
 
-// The training columns of each mode, ordered by name as a row keeps them.
-const std::vector<std::string>& trainingColumns(TrainingMode mode) {
-  static const std::vector<std::string> full = {"DEDUP_RATE",     "IMAGE_SIZE",
-                                                "KB_TRANSFERRED", "NUM_FILES",
-                                                "TOTAL_TIME",     "USER_IDENTIFIED_CLUSTER"};
-  static const std::vector<std::string> reduced = {"IMAGE_SIZE", "KB_TRANSFERRED", "NUM_FILES",
-                                                   "USER_IDENTIFIED_CLUSTER"};
-  return mode == TrainingMode::kFull ? full : reduced;
-}
-
 // The texts of the columns, each preceded by its length, so that no two keys run together.
 std::string keyOf(const ResultRow& row, ColumnList columns) {
   std::string key;
@@ -132,11 +139,32 @@ std::string keyOf(const ResultRow& row, ColumnList columns) {
   return key;
 }
 
-// Whether the text is an integer as SQLite writes one (so the column held an integer).
-bool readInteger(const std::string& text, std::int64_t& value) {
-  const char* end = text.data() + text.size();
-  const std::from_chars_result read = std::from_chars(text.data(), end, value);
-  return read.ec == std::errc() && read.ptr == end && std::to_string(value) == text;
+// The column as an int when SQLite holds it as an integer of that range.
+bool integerColumn(sqlite3_stmt* statement, int column, int& value) {
+  if (sqlite3_column_type(statement, column) != SQLITE_INTEGER) return false;
+  const sqlite3_int64 stored = sqlite3_column_int64(statement, column);
+  if (stored < INT_MIN || stored > INT_MAX) return false;
+  value = static_cast<int>(stored);
+  return true;
+}
+
+std::string columnText(sqlite3_stmt* statement, int column) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+  return text ? text : "";
+}
+
+// Steps the statement to its end, handing each row to `read`; a failed step raises as a
+// failed query does.
+template <typename Read>
+void stepRows(Statement& statement, Read read) {
+  for (;;) {
+    const int result = sqlite3_step(statement.handle());
+    if (result == SQLITE_DONE) return;
+    if (result != SQLITE_ROW) {
+      throw sqlite_exception("sqlite query execution failed.", result, statement.connection());
+    }
+    read(statement.handle());
+  }
 }
 
 // An aggregate query yields one row; a NULL aggregate reads as 0.
@@ -197,16 +225,16 @@ int JobHistory::requiredObservations(const ResultRow& job, int minObservations,
   return static_cast<int>(std::clamp<std::int64_t>(required, INT_MIN, INT_MAX));
 }
 
-TrainingMode JobHistory::trainingSet(const ResultRow& job, QueryResult& rows, int required,
+TrainingMode JobHistory::trainingSet(const ResultRow& job, TrainingRows& rows, int required,
                                      int limit) {
   dropCopiesIfStale();
   const KeptRows& full = keptTrainingRows(job, TrainingMode::kFull, limit);
   if (static_cast<std::int64_t>(full.rows.size()) >= required) {
-    appendRows(full, TrainingMode::kFull, rows);
+    appendRows(full, rows);
     return TrainingMode::kFull;
   }
   rows.clear();
-  appendRows(keptTrainingRows(job, TrainingMode::kReduced, limit), TrainingMode::kReduced, rows);
+  appendRows(keptTrainingRows(job, TrainingMode::kReduced, limit), rows);
   return TrainingMode::kReduced;
 }
 
@@ -218,66 +246,65 @@ const JobHistory::KeptRows& JobHistory::keptTrainingRows(const ResultRow& job, T
   const auto found = byLimit.find(limit);
   if (found != byLimit.end()) return found->second;
 
-  QueryResult read;
-  {
-    const StatementCache::Use use = statements_.use(full ? kFullTrainingSql : kReducedTrainingSql);
-    Statement& statement = use.statement();
-    int next = bindFields(statement, job, kPolicyFields);
-    if (full) next = bindFields(statement, job, {"DESTINATION_STORAGE_NAME"}, next);
-    statement.bindText(next++, job.text("ASSET_ID"));
-    if (full) statement.bindInt(next++, kHistoryMode);
-    statement.bindInt(next, limit);
-    database_.query(statement, read);
-  }
   KeptRows kept;
-  kept.rows.reserve(read.size());
-  for (const ResultRow& row : read) {
+  const StatementCache::Use use = statements_.use(full ? kFullTrainingSql : kReducedTrainingSql);
+  Statement& statement = use.statement();
+  int next = bindFields(statement, job, kPolicyFields);
+  if (full) next = bindFields(statement, job, {"DESTINATION_STORAGE_NAME"}, next);
+  statement.bindText(next++, job.text("ASSET_ID"));
+  if (full) statement.bindInt(next++, kHistoryMode);
+  statement.bindInt(next, limit);
+  stepRows(statement, [&](sqlite3_stmt* row) {
     KeptRow keptRow;
-    if (!keptRowOf(row, mode, keptRow)) kept.ordered = false;
+    if (!readKeptRow(row, mode, keptRow)) kept.ordered = false;
     if (!kept.rows.empty() && !comesBefore(kept.rows.back(), keptRow)) kept.ordered = false;
-    kept.rows.push_back(std::move(keptRow));
-  }
+    kept.rows.push_back(keptRow);
+  });
   return byLimit.emplace(limit, std::move(kept)).first->second;
 }
 
-bool JobHistory::keptRowOf(const ResultRow& row, TrainingMode mode, KeptRow& kept) {
-  for (const std::string& column : trainingColumns(mode)) {
-    kept.texts += row.text(column);
-    kept.texts += '\0';
+bool JobHistory::readKeptRow(sqlite3_stmt* statement, TrainingMode mode, KeptRow& kept) {
+  const int columns = mode == TrainingMode::kFull ? static_cast<int>(kTrainingColumnCount)
+                                                  : kFirstFullOnlyColumn;
+  for (int column = 0; column < columns; ++column) {
+    kept.row.values[static_cast<std::size_t>(column)] = columnAsTextDouble(statement, column);
   }
-  kept.storage = row.text("DESTINATION_STORAGE_NAME");
-  return readInteger(row.text("KEPT_ROWID"), kept.rowid) &&
-         readInteger(row.text("BACKUP_TIME"), kept.backupTime) &&
-         readInteger(row.text("STREAM_NUMBER"), kept.stream) &&
-         readInteger(row.text("MODE"), kept.mode) &&
-         readInteger(row.text("USER_IDENTIFIED_CLUSTER"), kept.mark);
+  kept.row.mark = columnAsTextInt(statement, kMarkColumn);
+  kept.rowid = sqlite3_column_int64(statement, kRowidColumn);
+  kept.storage = storageId(columnText(statement, kStorageColumn));
+  int mark = 0;
+  int backupTime = 0;
+  const bool ordered = integerColumn(statement, kMarkColumn, mark) &&
+                       integerColumn(statement, kBackupTimeColumn, backupTime) &&
+                       integerColumn(statement, kStreamColumn, kept.stream) &&
+                       integerColumn(statement, kModeColumn, kept.mode);
+  kept.backupTime = backupTime;
+  return ordered;
 }
 
-bool JobHistory::comesBefore(const KeptRow& a, const KeptRow& b) {
+std::uint32_t JobHistory::storageId(const std::string& storage) {
+  const auto found = storageIds_.find(storage);
+  if (found != storageIds_.end()) return found->second;
+  const auto id = static_cast<std::uint32_t>(storageNames_.size());
+  storageNames_.push_back(storage);
+  storageIds_.emplace(storage, id);
+  return id;
+}
+
+bool JobHistory::comesBefore(const KeptRow& a, const KeptRow& b) const {
   // Newest first; rows of one BACKUP_TIME in the order of the read indexes' later columns
   // (a full set shares its storage and mode), then by rowid.
   if (a.backupTime != b.backupTime) return a.backupTime > b.backupTime;
-  if (a.storage != b.storage) return a.storage < b.storage;
+  if (a.storage != b.storage) return storageNames_[a.storage] < storageNames_[b.storage];
   if (a.stream != b.stream) return a.stream < b.stream;
   if (a.mode != b.mode) return a.mode < b.mode;
-  if (a.mark != b.mark) return a.mark < b.mark;
+  if (a.row.mark != b.row.mark) return a.row.mark < b.row.mark;
   return a.rowid < b.rowid;
 }
 
-void JobHistory::appendRows(const KeptRows& kept, TrainingMode mode, QueryResult& rows) {
-  const std::vector<std::string>& columns = trainingColumns(mode);
+void JobHistory::appendRows(const KeptRows& kept, TrainingRows& rows) {
   rows.reserve(rows.size() + kept.rows.size());
-  for (const KeptRow& keptRow : kept.rows) {
-    ResultRow row;
-    row.reserve(columns.size());
-    const char* text = keptRow.texts.c_str();
-    for (const std::string& column : columns) {
-      const std::size_t length = std::strlen(text);
-      row.set(column, FieldValue(std::string(text, length)));
-      text += length + 1;
-    }
-    rows.push_back(std::move(row));
-  }
+  for (const KeptRow& keptRow : kept.rows) rows.push_back(keptRow.row);
 }
 
 int JobHistory::lastBackupTime(const ResultRow& job, TrainingMode mode) {
@@ -328,56 +355,60 @@ void JobHistory::beforeMove(const std::string& uniqueKey) {
   if (keepsNothing()) return;
   dropCopiesIfStale();
   if (keepsNothing()) return;
-  QueryResult rows;
-  movedRow(uniqueKey, rows);
-  if (rows.empty()) return;
   // The replaced row leaves its place: the copies it was in are read again when needed.
-  const ResultRow& replaced = rows.front();
-  fullSets_.erase(keyOf(replaced, kFullSetFields));
-  reducedSets_.erase(keyOf(replaced, kReducedSetFields));
-  peerRates_.erase(keyOf(replaced, kPeerFields));
+  readMovedRow(uniqueKey, [this](sqlite3_stmt*, const ResultRow& group) {
+    fullSets_.erase(keyOf(group, kFullSetFields));
+    reducedSets_.erase(keyOf(group, kReducedSetFields));
+    peerRates_.erase(keyOf(group, kPeerFields));
+  });
 }
 
 void JobHistory::afterMove(const std::string& uniqueKey) {
   if (keepsNothing()) return;
-  QueryResult rows;
-  movedRow(uniqueKey, rows);
-  if (rows.empty()) return;
-  const ResultRow& row = rows.front();
-  if (row.text("MODE") == std::to_string(kHistoryMode)) {
-    placeRow(row, TrainingMode::kFull, fullSets_);
-  }
-  placeRow(row, TrainingMode::kReduced, reducedSets_);
+  readMovedRow(uniqueKey, [this](sqlite3_stmt* statement, const ResultRow& group) {
+    int mode = 0;
+    if (integerColumn(statement, kModeColumn, mode) && mode == kHistoryMode) {
+      placeRow(statement, group, TrainingMode::kFull, fullSets_);
+    }
+    placeRow(statement, group, TrainingMode::kReduced, reducedSets_);
+    const auto peers = peerRates_.find(keyOf(group, kPeerFields));
+    if (peers == peerRates_.end()) return;
+    KeptRates& kept = peers->second;
+    const std::int64_t rowid = sqlite3_column_int64(statement, kRowidColumn);
+    if (kept.ordered && (kept.rowids.empty() || rowid > kept.rowids.back())) {
+      kept.rowids.push_back(rowid);
+      kept.rates.push_back(columnAsTextDouble(statement, trainingColumn("DEDUP_RATE")));
+    } else {
+      peerRates_.erase(peers);
+    }
+  });
   // The move's own writes are in the copies now.
   seenHistoryWrites_ = database_.rowWrites(kHistoryTable);
-  const auto peers = peerRates_.find(keyOf(row, kPeerFields));
-  if (peers == peerRates_.end()) return;
-  KeptRates& kept = peers->second;
-  std::int64_t rowid = 0;
-  if (kept.ordered && readInteger(row.text("KEPT_ROWID"), rowid) &&
-      (kept.rowids.empty() || rowid > kept.rowids.back())) {
-    kept.rowids.push_back(rowid);
-    kept.rates.push_back(row.asDouble("DEDUP_RATE"));
-  } else {
-    peerRates_.erase(peers);
-  }
 }
 
-void JobHistory::movedRow(const std::string& uniqueKey, QueryResult& rows) {
-  const StatementCache::Use use = statements_.use(kMovedRowSql);
-  Statement& statement = use.statement();
+template <typename Use>
+void JobHistory::readMovedRow(const std::string& uniqueKey, Use use) {
+  const StatementCache::Use statementUse = statements_.use(kMovedRowSql);
+  Statement& statement = statementUse.statement();
   statement.bindText(1, uniqueKey);
-  database_.query(statement, rows);
+  stepRows(statement, [&](sqlite3_stmt* row) {
+    ResultRow group;
+    group.set("DESTINATION_STORAGE_NAME", columnText(row, kStorageColumn));
+    int column = kFirstGroupColumn;
+    for (const char* name : kMovedGroupColumns) group.set(name, columnText(row, column++));
+    use(row, group);
+  });
 }
 
-void JobHistory::placeRow(const ResultRow& row, TrainingMode mode,
+void JobHistory::placeRow(sqlite3_stmt* statement, const ResultRow& group, TrainingMode mode,
                           std::unordered_map<std::string, KeptByLimit>& sets) {
   const auto found =
-      sets.find(keyOf(row, mode == TrainingMode::kFull ? kFullSetFields : kReducedSetFields));
+      sets.find(keyOf(group, mode == TrainingMode::kFull ? kFullSetFields : kReducedSetFields));
   if (found == sets.end()) return;
   KeptRow kept;
-  const bool placeable = keptRowOf(row, mode, kept);
+  const bool placeable = readKeptRow(statement, mode, kept);
   KeptByLimit& byLimit = found->second;
+  const auto before = [this](const KeptRow& a, const KeptRow& b) { return comesBefore(a, b); };
   for (auto list = byLimit.begin(); list != byLimit.end();) {
     if (!placeable || !list->second.ordered) {
       list = byLimit.erase(list);
@@ -385,7 +416,7 @@ void JobHistory::placeRow(const ResultRow& row, TrainingMode mode,
     }
     std::vector<KeptRow>& rows = list->second.rows;
     const int limit = list->first;  // a negative LIMIT reads every row
-    const auto position = std::upper_bound(rows.begin(), rows.end(), kept, comesBefore);
+    const auto position = std::upper_bound(rows.begin(), rows.end(), kept, before);
     const bool full = limit >= 0 && rows.size() >= static_cast<std::size_t>(limit);
     if (!(full && position == rows.end())) {
       rows.insert(position, kept);
@@ -431,14 +462,14 @@ bool JobHistory::hasDedupFeedback(const ResultRow& job) {
   return firstCountIsNonZero(rows, "COUNT(*)");
 }
 
-bool JobHistory::isFarFromConfirmedJobs(const QueryResult& rows, const FeatureMatrix& matrix,
+bool JobHistory::isFarFromConfirmedJobs(const TrainingRows& rows, const FeatureMatrix& matrix,
                                         double threshold, const DbscanClusterer& clusterer) const {
   constexpr int kConfirmedJob = 1;
   // Training row i is matrix row i + 1; a matrix without such a row has nothing
   // to compare.
   const std::size_t comparable = matrix.empty() ? 0 : std::min(rows.size(), matrix.size() - 1);
   for (std::size_t i = 0; i < comparable; ++i) {
-    if (rows[i].asInt("USER_IDENTIFIED_CLUSTER") != kConfirmedJob) continue;
+    if (rows[i].mark != kConfirmedJob) continue;
     if (clusterer.euclideanDistance(matrix[0], matrix[i + 1]) <= threshold) return false;
   }
   return true;

@@ -47,8 +47,7 @@ class JobHistory {
   // the job's storage when there are at least `required` of them, otherwise in reduced
   // mode. Answers the mode.
   TrainingMode trainingSet(const Quorvan::Stowfleet::UsageReporting::ResultRow& job,
-                           Quorvan::Stowfleet::UsageReporting::QueryResult& rows, int required,
-                           int limit);
+                           TrainingRows& rows, int required, int limit);
 
   // The newest BACKUP_TIME of the group (of the job's storage in full mode); -1 when there is
   // none or the read failed (logged).
@@ -64,8 +63,8 @@ class JobHistory {
 
   // Whether the job (matrix row 0) lies farther than the threshold from every confirmed job
   // of its training set (training row i is matrix row i + 1).
-  bool isFarFromConfirmedJobs(const Quorvan::Stowfleet::UsageReporting::QueryResult& rows,
-                              const FeatureMatrix& matrix, double threshold,
+  bool isFarFromConfirmedJobs(const TrainingRows& rows, const FeatureMatrix& matrix,
+                              double threshold,
                               const DbscanClusterer& clusterer) const;
 
   // Called around every move of a record into the history (the row of UNIQUE_KEY
@@ -74,16 +73,15 @@ class JobHistory {
   void afterMove(const std::string& uniqueKey);
 
  private:
-  // One kept row of a training set: the training columns' texts, each ended by '\0', and
-  // the columns that order it among rows of one BACKUP_TIME.
+  // One kept row of a training set and the columns that order it among rows of one
+  // BACKUP_TIME (its storage as a number of storageNames_).
   struct KeptRow {
     std::int64_t backupTime = 0;
     std::int64_t rowid = 0;
-    std::int64_t stream = 0;
-    std::int64_t mode = 0;
-    std::int64_t mark = 0;
-    std::string storage;
-    std::string texts;
+    int stream = 0;
+    int mode = 0;
+    std::uint32_t storage = 0;
+    TrainingRow row;
   };
   // The newest rows of one group key up to one limit. `ordered`: every row's order columns
   // are integers and the rows came in the order kept rows are compared by, so a new row
@@ -103,18 +101,20 @@ class JobHistory {
   // The kept training set of the job's group, read on first use.
   const KeptRows& keptTrainingRows(const Quorvan::Stowfleet::UsageReporting::ResultRow& job,
                                    TrainingMode mode, int limit);
-  // Answers false when an order column of the row is not an integer.
-  static bool keptRowOf(const Quorvan::Stowfleet::UsageReporting::ResultRow& row,
-                        TrainingMode mode, KeptRow& kept);
+  // Reads the current row of a training set read (or the moved row); answers false when
+  // an order column is not an integer.
+  bool readKeptRow(sqlite3_stmt* statement, TrainingMode mode, KeptRow& kept);
+  std::uint32_t storageId(const std::string& storage);
   // The order of a training set read.
-  static bool comesBefore(const KeptRow& a, const KeptRow& b);
-  static void appendRows(const KeptRows& kept, TrainingMode mode,
-                         Quorvan::Stowfleet::UsageReporting::QueryResult& rows);
-  void movedRow(const std::string& uniqueKey,
-                Quorvan::Stowfleet::UsageReporting::QueryResult& rows);
+  bool comesBefore(const KeptRow& a, const KeptRow& b) const;
+  static void appendRows(const KeptRows& kept, TrainingRows& rows);
+  // Hands the row of the key, if any, to `use` with its group columns.
+  template <typename Use>
+  void readMovedRow(const std::string& uniqueKey, Use use);
   // Places a row just written into every kept set of its group; a set that cannot place
   // it is dropped.
-  void placeRow(const Quorvan::Stowfleet::UsageReporting::ResultRow& row, TrainingMode mode,
+  void placeRow(sqlite3_stmt* statement,
+                const Quorvan::Stowfleet::UsageReporting::ResultRow& group, TrainingMode mode,
                 std::unordered_map<std::string, KeptByLimit>& sets);
   bool keepsNothing() const;
   // Drops every kept copy after a write of HIST_DATA other than the run's moves, an undone
@@ -128,6 +128,8 @@ class JobHistory {
   std::unordered_map<std::string, KeptByLimit> fullSets_;
   std::unordered_map<std::string, KeptByLimit> reducedSets_;
   std::unordered_map<std::string, KeptRates> peerRates_;
+  std::vector<std::string> storageNames_;
+  std::unordered_map<std::string, std::uint32_t> storageIds_;
   std::uint64_t seenUndoCount_ = 0;
   std::uint64_t seenHistoryWrites_ = 0;
   std::int64_t seenDataVersion_ = -1;

@@ -1,4 +1,4 @@
-// A REAL column read without its text gives the double atof gives for SQLite's text,
+// A column read without its text gives the number atof (atoi) gives for SQLite's text,
 // whatever the value: this pins the rule to the SQLite library the tool is linked with.
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "storage/ColumnReal.h"
+#include "storage/ColumnNumber.h"
 #include "storage/SQLiteDatabase.h"
 #include "storage/Schema.h"
 #include "storage/Statement.h"
@@ -18,6 +18,7 @@
 namespace {
 
 using Quorvan::Stowfleet::UsageReporting::columnAsTextDouble;
+using Quorvan::Stowfleet::UsageReporting::columnAsTextInt;
 using Quorvan::Stowfleet::UsageReporting::realTextIsExact;
 using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::Statement;
@@ -41,16 +42,26 @@ void expectBothReadsAgree(const std::vector<double>& values) {
   }
   db.execute("INSERT INTO T VALUES (NULL), ('text'), (12), ('  7.5e3'), (9007199254740993)");
   db.execute("COMMIT");
-  Statement select(db.handle(), "SELECT V FROM T");
-  while (sqlite3_step(select.handle()) == SQLITE_ROW) {
-    const double direct = columnAsTextDouble(select.handle(), 0);
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(select.handle(), 0));
-    const double viaText = std::atof(text ? text : "");
-    ASSERT_EQ(bits(direct), bits(viaText)) << (text ? text : "NULL");
+  // Untyped: integers of any size stay integers.
+  db.execute("CREATE TABLE U (V)");
+  db.execute(
+      "INSERT INTO U VALUES (0), (-1), (2147483647), (2147483648), (-2147483649), "
+      "(9007199254740993), (-9007199254740993), (9223372036854775807), "
+      "(-9223372036854775808), (123456789012345678), ('12abc'), (1.5)");
+  for (const char* table : {"SELECT V FROM T", "SELECT V FROM U"}) {
+    Statement select(db.handle(), table);
+    while (sqlite3_step(select.handle()) == SQLITE_ROW) {
+      const double direct = columnAsTextDouble(select.handle(), 0);
+      const int directInt = columnAsTextInt(select.handle(), 0);
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(select.handle(), 0));
+      const double viaText = std::atof(text ? text : "");
+      ASSERT_EQ(bits(direct), bits(viaText)) << (text ? text : "NULL");
+      ASSERT_EQ(directInt, std::atoi(text ? text : "")) << (text ? text : "NULL");
+    }
   }
 }
 
-TEST(ColumnRealTest, EdgeValuesReadAsTheirText) {
+TEST(ColumnNumberTest, EdgeValuesReadAsTheirText) {
   const double inf = std::numeric_limits<double>::infinity();
   expectBothReadsAgree({0.0, -0.0, 1e20, 1e21, 1e15, 1e16, 123456789012345.0,
                         1234567890123456.0, 0.1 + 0.2, 0.1, 1.0 / 3.0, 5e-324,
@@ -59,7 +70,7 @@ TEST(ColumnRealTest, EdgeValuesReadAsTheirText) {
                         -1.5, 99.99999999999999, 4.35, 2.675, 1e-5, inf, -inf});
 }
 
-TEST(ColumnRealTest, RandomValuesOfEveryLengthReadAsTheirText) {
+TEST(ColumnNumberTest, RandomValuesOfEveryLengthReadAsTheirText) {
   std::mt19937_64 random(20261211);
   std::vector<double> values;
   std::uniform_int_distribution<int> digits(1, 17);
@@ -77,7 +88,7 @@ TEST(ColumnRealTest, RandomValuesOfEveryLengthReadAsTheirText) {
   expectBothReadsAgree(values);
 }
 
-TEST(ColumnRealTest, ShortFormsAreExactLongOnesAreNot) {
+TEST(ColumnNumberTest, ShortFormsAreExactLongOnesAreNot) {
   EXPECT_TRUE(realTextIsExact(0.1));
   EXPECT_TRUE(realTextIsExact(123456789012345.0));
   EXPECT_FALSE(realTextIsExact(0.1 + 0.2));
