@@ -260,6 +260,8 @@ const JobHistory::KeptRows& JobHistory::keptTrainingRows(const ResultRow& job, T
     if (!kept.rows.empty() && !comesBefore(kept.rows.back(), keptRow)) kept.ordered = false;
     kept.rows.push_back(keptRow);
   });
+  // Room for one row more: a row placed into a full set pushes the oldest out.
+  kept.rows.reserve(kept.rows.size() + 1);
   return byLimit.emplace(limit, std::move(kept)).first->second;
 }
 
