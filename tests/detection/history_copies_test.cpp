@@ -172,6 +172,10 @@ class HistoryCopiesTest : public ::testing::Test {
     EXPECT_EQ(bits(kept.usualMax), bits(read.usualMax));
   }
 
+  // Moves rows into a group of tied backup times step by step (and replaces, rolls back,
+  // commits from elsewhere), comparing the kept sets with the reads after each step.
+  void expectTrainingSetsFollowMoves();
+
   TempDir dir_;
   const std::string path_;
   SQLiteDatabase db_;
@@ -181,6 +185,21 @@ class HistoryCopiesTest : public ::testing::Test {
 // Ten backups of four streams sharing their BACKUP_TIME; a limit of 42 cuts inside the
 // eleventh newest backup, so the order among rows of one time decides which rows are in.
 TEST_F(HistoryCopiesTest, TrainingSetsFollowTheRunsMovesAndUndoneWrites) {
+  expectTrainingSetsFollowMoves();
+}
+
+// The layout made before the read indexes sorts each read instead: the same rows, in the
+// same order, and the copies follow them alike.
+TEST_F(HistoryCopiesTest, TrainingSetsFollowMovesOnTheEarlierLayout) {
+  db_.execute(
+      "DROP INDEX HIST_STORAGE_TIME_INDEX; DROP INDEX HIST_ASSET_TIME_INDEX; "
+      "CREATE INDEX HIST_TABLE_INDEX ON HIST_DATA (CLIENT, POLICY, POLICY_TYPE, "
+      "SCHEDULE_TYPE, SCHEDULE_NAME, APP_TYPE, DESTINATION_STORAGE_NAME, ASSET_ID, "
+      "STREAM_NUMBER, MODE, USER_IDENTIFIED_CLUSTER);");
+  expectTrainingSetsFollowMoves();
+}
+
+void HistoryCopiesTest::expectTrainingSetsFollowMoves() {
   constexpr int kLimit = 42;
   int jobId = 0;
   for (int backup = 0; backup < 12; ++backup) {
