@@ -339,17 +339,12 @@ const std::vector<double>& JobHistory::peerDedupRates(const ResultRow& job) {
   const StatementCache::Use use = statements_.use(kPeerRatesSql);
   Statement& statement = use.statement();
   bindFields(statement, job, kPeerFields);
-  for (;;) {
-    const int result = sqlite3_step(statement.handle());
-    if (result == SQLITE_DONE) break;
-    if (result != SQLITE_ROW) {
-      throw sqlite_exception("sqlite query execution failed.", result, statement.connection());
-    }
-    const std::int64_t rowid = sqlite3_column_int64(statement.handle(), 0);
-    if (!kept.rowids.empty() && rowid <= kept.rowids.back()) kept.ordered = false;
-    kept.rowids.push_back(rowid);
-    kept.rates.push_back(columnAsTextDouble(statement.handle(), 1));
-  }
+  stepRows(statement, [&kept](sqlite3_stmt* row) {
+    const std::int64_t rowid = sqlite3_column_int64(row, 0);
+    if (!kept.rates.empty() && rowid <= kept.lastRowid) kept.ordered = false;
+    kept.lastRowid = rowid;
+    kept.rates.push_back(columnAsTextDouble(row, 1));
+  });
   return peerRates_.emplace(key, std::move(kept)).first->second.rates;
 }
 
@@ -377,8 +372,8 @@ void JobHistory::afterMove(const std::string& uniqueKey) {
     if (peers == peerRates_.end()) return;
     KeptRates& kept = peers->second;
     const std::int64_t rowid = sqlite3_column_int64(statement, kRowidColumn);
-    if (kept.ordered && (kept.rowids.empty() || rowid > kept.rowids.back())) {
-      kept.rowids.push_back(rowid);
+    if (kept.ordered && (kept.rates.empty() || rowid > kept.lastRowid)) {
+      kept.lastRowid = rowid;
       kept.rates.push_back(columnAsTextDouble(statement, trainingColumn("DEDUP_RATE")));
     } else {
       peerRates_.erase(peers);

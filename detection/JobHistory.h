@@ -91,10 +91,11 @@ class JobHistory {
     bool ordered = true;
   };
   using KeptByLimit = std::map<int, KeptRows>;
-  // The peer rates of one policy type, schedule type and storage, with their rowids.
+  // The peer rates of one policy type, schedule type and storage, and the rowid of the
+  // last. `ordered`: they came in rowid order, so a new row's rate goes last.
   struct KeptRates {
-    std::vector<std::int64_t> rowids;
     std::vector<double> rates;
+    std::int64_t lastRowid = 0;
     bool ordered = true;
   };
 
