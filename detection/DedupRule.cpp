@@ -87,26 +87,35 @@ DedupScore DedupRule::score(const ResultRow& job) {
   try {
     const double rate = job.asDouble("DEDUP_RATE");
     if (rate == kUnknown) return {};
-    QueryResult peers;
-    history_.peerDedupRates(job, peers);
+    const std::vector<double>& peers = history_.peerDedupRates(job);
     if (peers.size() < kMinimumPeers) return {};
 
-    // One column: the job's rate first, then every peer's; the range is the
-    // peers' alone.
+    // One column: the job's rate first, then every peer's, normalised together (the
+    // arithmetic of normalizeFeatures in its order, without a copy of the column); the
+    // range is the peers' alone.
     DedupScore result;
     result.usualMax = kUnknown;
     result.usualMin = kNoValue;
-    FeatureMatrix matrix{{rate}};
-    for (const ResultRow& peer : peers) {
-      const double peerRate = peer.asDouble("DEDUP_RATE");
+    const double count = static_cast<double>(peers.size() + 1);
+    double sum = 0.0;
+    sum += rate;
+    for (const double peerRate : peers) {
       if (peerRate > result.usualMax) result.usualMax = peerRate;
       if (peerRate < result.usualMin) result.usualMin = peerRate;
-      matrix.push_back({peerRate});
+      sum += peerRate;
     }
-    normalizeFeatures(matrix);
+    const double average = sum / count;
+    double squares = 0.0;
+    squares += (rate - average) * (rate - average);
+    for (const double peerRate : peers) squares += (peerRate - average) * (peerRate - average);
+    const double deviation = std::sqrt(squares / count);
+    const auto normalised = [average, deviation](double value) {
+      return deviation == 0.0 ? 0.0 : (value - average) / deviation;
+    };
+    const double jobValue = normalised(rate);
     result.score = kNoValue;
-    for (std::size_t i = 1; i < matrix.size(); ++i) {
-      const double distance = std::fabs(matrix[i][0] - matrix[0][0]);
+    for (const double peerRate : peers) {
+      const double distance = std::fabs(normalised(peerRate) - jobValue);
       if (distance < result.score) result.score = distance;
     }
     return result;

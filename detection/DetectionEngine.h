@@ -49,8 +49,8 @@ class DetectionEngine {
   const double minNeighbourhood_;
   const FailurePolicy failures_;
 
-  JobQueue queue_;
   JobHistory history_;
+  JobQueue queue_;
   ModelStore models_;
   AnomalyStore anomalies_;
   DedupRule dedupRule_;

@@ -50,7 +50,7 @@ struct WorkingRecord {
 
 // What the steps before clustering found for a record that is to be judged.
 struct Judgement {
-  QueryResult trainingRows;
+  TrainingRows trainingRows;
   TrainingMode mode = TrainingMode::kReduced;
   FeatureVector features;
   FeatureMatrix matrix;

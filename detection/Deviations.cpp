@@ -9,7 +9,7 @@ namespace sfad {
 using Quorvan::Stowfleet::UsageReporting::QueryResult;
 using Quorvan::Stowfleet::UsageReporting::ResultRow;
 
-ClusterValues collectClusterValues(int nearestLabel, const QueryResult& rows,
+ClusterValues collectClusterValues(int nearestLabel, const TrainingRows& rows,
                                    const std::vector<int>& labels, TrainingMode mode) {
   ClusterValues values;
   for (const std::string& feature : trainingFeatures(mode)) values[feature];
@@ -18,7 +18,7 @@ ClusterValues collectClusterValues(int nearestLabel, const QueryResult& rows,
   for (std::size_t point = 1; point < points; ++point) {
     if (labels[point] != nearestLabel) continue;
     for (const std::string& feature : trainingFeatures(mode)) {
-      values[feature].push_back(rows[point - 1].asDouble(feature));
+      values[feature].push_back(rows[point - 1].value(feature));
     }
   }
   return values;
@@ -34,7 +34,7 @@ std::pair<double, double> usualRange(const ClusterValues& values, const std::str
 }
 
 AnomalousFeatures evaluateDeviations(const ResultRow& record, const NearestCluster& nearest,
-                                     const QueryResult& rows, const std::vector<int>& labels,
+                                     const TrainingRows& rows, const std::vector<int>& labels,
                                      TrainingMode mode) {
   const ClusterValues values = collectClusterValues(nearest.label, rows, labels, mode);
   AnomalousFeatures deviations;

@@ -30,8 +30,7 @@ using ClusterValues = std::map<std::string, std::vector<double>>;
 
 // The values of the mode's features of the training rows labelled nearestLabel (point 0 is
 // the job under test; point p is training row p - 1).
-ClusterValues collectClusterValues(int nearestLabel,
-                                   const Quorvan::Stowfleet::UsageReporting::QueryResult& rows,
+ClusterValues collectClusterValues(int nearestLabel, const TrainingRows& rows,
                                    const std::vector<int>& labels, TrainingMode mode);
 
 // The lowest and highest value of a feature; (-1, -1) when it has none.
@@ -40,7 +39,7 @@ std::pair<double, double> usualRange(const ClusterValues& values, const std::str
 // The record's features (those of the mode) outside the usual range of its nearest cluster.
 AnomalousFeatures evaluateDeviations(const Quorvan::Stowfleet::UsageReporting::ResultRow& record,
                                      const NearestCluster& nearest,
-                                     const Quorvan::Stowfleet::UsageReporting::QueryResult& rows,
-                                     const std::vector<int>& labels, TrainingMode mode);
+                                     const TrainingRows& rows, const std::vector<int>& labels,
+                                     TrainingMode mode);
 
 }  // namespace sfad

@@ -47,16 +47,19 @@ double standardDeviation(const std::vector<double>& values, double mean) {
   return std::sqrt(sum / static_cast<double>(values.size()));
 }
 
+void normalizeValues(std::vector<double>& values) {
+  const double average = mean(values);
+  const double deviation = standardDeviation(values, average);
+  for (double& value : values) value = deviation == 0.0 ? 0.0 : (value - average) / deviation;
+}
+
 void normalizeFeatures(FeatureMatrix& matrix) {
   if (matrix.empty()) return;
   const size_t columns = matrix.front().size();
   for (size_t c = 0; c < columns; ++c) {
-    const std::vector<double> values = column(matrix, c);
-    const double average = mean(values);
-    const double deviation = standardDeviation(values, average);
-    for (FeatureVector& row : matrix) {
-      row[c] = deviation == 0.0 ? 0.0 : (row[c] - average) / deviation;
-    }
+    std::vector<double> values = column(matrix, c);
+    normalizeValues(values);
+    for (size_t r = 0; r < matrix.size(); ++r) matrix[r][c] = values[r];
   }
 }
 

@@ -16,6 +16,10 @@ double euclideanDistance(const FeatureVector& a, const FeatureVector& b);
 // euclideanDistance.
 void normalizeFeatures(FeatureMatrix& matrix);
 
+// Rewrites one column of values as z-scores: the arithmetic of normalizeFeatures for a
+// column, in the same order, so both give the same doubles.
+void normalizeValues(std::vector<double>& values);
+
 double mean(const std::vector<double>& values);
 double standardDeviation(const std::vector<double>& values, double mean);
 

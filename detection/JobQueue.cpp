@@ -27,7 +27,8 @@ constexpr std::size_t kBatchCapacity = 10000;
 
 }  // namespace
 
-JobQueue::JobQueue(SQLiteDatabase& database) : database_(database) {}
+JobQueue::JobQueue(SQLiteDatabase& database, JobHistory& history)
+    : database_(database), history_(history) {}
 
 void JobQueue::pendingBatch(QueryResult& batch) {
   batch.reserve(batch.size() + kBatchCapacity);
@@ -59,11 +60,13 @@ void JobQueue::hold(const std::string& uniqueKey) {
 
 void JobQueue::retire(const ResultRow& record) {
   if (!historyMover_) historyMover_.emplace(database_);
-  historyMover_->move(jobRecordOfRow(record), record.asInt("USER_IDENTIFIED_CLUSTER"),
-                      record.text("UNIQUE_KEY"));
+  const std::string& uniqueKey = record.text("UNIQUE_KEY");
+  history_.beforeMove(uniqueKey);
+  historyMover_->move(jobRecordOfRow(record), record.asInt("USER_IDENTIFIED_CLUSTER"), uniqueKey);
+  history_.afterMove(uniqueKey);
   const StatementCache::Use use = statements_.use(kDeleteQueuedSql);
   Statement& statement = use.statement();
-  statement.bindText(1, record.text("UNIQUE_KEY"));
+  statement.bindText(1, uniqueKey);
   database_.executeStatement(statement);
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "detection/JobHistory.h"
 #include "intake/JobRecord.h"
 #include "storage/ResultRow.h"
 #include "storage/SQLiteDatabase.h"
@@ -14,7 +15,8 @@ namespace sfad {
 
 class JobQueue {
  public:
-  explicit JobQueue(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database);
+  // Every move into the history is told to the history reads, which keep copies of it.
+  JobQueue(Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database, JobHistory& history);
 
   // Appends up to 10000 records not yet examined, in the order SQLite returns them.
   void pendingBatch(Quorvan::Stowfleet::UsageReporting::QueryResult& batch);
@@ -39,6 +41,7 @@ class JobQueue {
 
  private:
   Quorvan::Stowfleet::UsageReporting::SQLiteDatabase& database_;
+  JobHistory& history_;
   // The per-record statements, prepared once per run.
   Quorvan::Stowfleet::UsageReporting::StatementCache statements_{database_.handle()};
   // Prepared at the first retirement.

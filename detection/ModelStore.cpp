@@ -58,7 +58,7 @@ bool ModelStore::isCalibrationDue(const ResultRow& job) {
   return static_cast<std::int64_t>(now) - captured > kModelAgeLimit;
 }
 
-void ModelStore::calibrate(const ResultRow& job, const QueryResult& rows, TrainingMode mode) {
+void ModelStore::calibrate(const ResultRow& job, const TrainingRows& rows, TrainingMode mode) {
   // Calibration always uses every feature of the mode, whatever the configuration disables.
   FeatureMatrix matrix;
   buildFeatureVectors(rows, matrix, mode, {});

@@ -9,7 +9,6 @@ namespace sfad {
 
 namespace {
 
-using Quorvan::Stowfleet::UsageReporting::QueryResult;
 using Quorvan::Stowfleet::UsageReporting::ResultRow;
 
 struct FeatureEntry {
@@ -77,18 +76,41 @@ void appendFeature(const std::set<std::string>& disabled, const std::string& nam
   vector.push_back(row.asDouble(name));
 }
 
-void buildFeatureVectors(const QueryResult& rows, FeatureMatrix& matrix, TrainingMode mode,
+int trainingColumn(const std::string& column) {
+  for (std::size_t i = 0; i < kTrainingColumnCount; ++i) {
+    if (column == kTrainingColumns[i]) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+double TrainingRow::value(const std::string& column) const {
+  const int position = trainingColumn(column);
+  return position < 0 ? 0.0 : values[static_cast<std::size_t>(position)];
+}
+
+TrainingRow trainingRowOf(const ResultRow& row) {
+  TrainingRow training;
+  for (std::size_t i = 0; i < kTrainingColumnCount; ++i) {
+    training.values[i] = row.asDouble(kTrainingColumns[i]);
+  }
+  training.mark = row.asInt("USER_IDENTIFIED_CLUSTER");
+  return training;
+}
+
+void buildFeatureVectors(const TrainingRows& rows, FeatureMatrix& matrix, TrainingMode mode,
                          const std::set<std::string>& disabled) {
   // Whether a feature is left out depends on its name only, so it is decided once.
-  std::vector<std::string> features;
+  std::vector<int> columns;
   for (const std::string& feature : trainingFeatures(mode)) {
-    if (!isDisabled(disabled, feature)) features.push_back(feature);
+    if (!isDisabled(disabled, feature)) columns.push_back(trainingColumn(feature));
   }
   matrix.reserve(matrix.size() + rows.size());
-  for (const ResultRow& row : rows) {
+  for (const TrainingRow& row : rows) {
     FeatureVector vector;
-    vector.reserve(features.size());
-    for (const std::string& feature : features) vector.push_back(row.asDouble(feature));
+    vector.reserve(columns.size());
+    for (const int column : columns) {
+      vector.push_back(column < 0 ? 0.0 : row.values[static_cast<std::size_t>(column)]);
+    }
     matrix.push_back(std::move(vector));
   }
 }

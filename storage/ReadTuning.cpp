@@ -9,7 +9,7 @@ namespace Quorvan::Stowfleet::UsageReporting {
 
 namespace {
 
-constexpr const char* kMapDatabaseFile = "PRAGMA mmap_size = 201326592;";
+constexpr const char* kMapDatabaseFile = "PRAGMA mmap_size = 134217728;";
 constexpr const char* kLargerPageCache = "PRAGMA cache_size = -16384;";
 
 }  // namespace

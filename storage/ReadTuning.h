@@ -7,8 +7,9 @@ namespace Quorvan::Stowfleet::UsageReporting {
 
 class SQLiteDatabase;
 
-// Maps up to 192 MiB of the database file (pages beyond are read as before) and gives the
-// connection a 16 MiB page cache. A setting SQLite refuses leaves its default in place,
+// Maps up to 128 MiB of the database file (pages beyond are read as before) and gives the
+// connection a 16 MiB page cache; a detect run also keeps the training sets it has read,
+// which the bound leaves room for. A setting SQLite refuses leaves its default in place,
 // since it only costs speed.
 void tuneForLargeReads(SQLiteDatabase& database) noexcept;
 

@@ -2,6 +2,7 @@
 #include "storage/SQLiteDatabase.h"
 
 #include <sstream>
+#include <string_view>
 
 #include "storage/BusyWait.h"
 #include "storage/ResultCursor.h"
@@ -10,6 +11,18 @@
 namespace Quorvan::Stowfleet::UsageReporting {
 
 namespace {
+
+// SQLite's update hook: one more row written into the table.
+void countRowWrite(void* counts, int, const char*, const char* table, sqlite3_int64) {
+  auto& byTable = *static_cast<std::map<std::string, std::uint64_t, std::less<>>*>(counts);
+  const std::string_view name(table);
+  const auto found = byTable.find(name);
+  if (found != byTable.end()) {
+    ++found->second;
+  } else {
+    byTable.emplace(std::string(name), 1);
+  }
+}
 
 std::string withReturnCode(const std::string& text, int code) {
   std::ostringstream message;
@@ -73,6 +86,14 @@ SQLiteDatabase::SQLiteDatabase(const std::string& path, int flags) : flags_(flag
     throw sqlite_exception("Could not open database " + path_, lastResult_);
   }
   connection_.reset(connection);
+  sqlite3_rollback_hook(
+      connection, [](void* count) { ++*static_cast<std::uint64_t*>(count); }, undoCount_.get());
+  sqlite3_update_hook(connection, countRowWrite, rowWrites_.get());
+}
+
+std::uint64_t SQLiteDatabase::rowWrites(const std::string& table) const {
+  const auto found = rowWrites_->find(table);
+  return found == rowWrites_->end() ? 0 : found->second;
 }
 
 SQLiteDatabase::~SQLiteDatabase() {

@@ -4,7 +4,10 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <exception>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -70,6 +73,15 @@ class SQLiteDatabase {
   // Discards an open transaction; never raises (used on failure paths).
   void rollbackTransaction() noexcept;
   bool inTransaction() const;
+  // How often writes of this connection were undone: a transaction rolled back (by ROLLBACK
+  // or by SQLite after a failure) or a savepoint rolled back to. Whoever keeps copies of
+  // rows compares it before trusting them.
+  std::uint64_t undoCount() const { return *undoCount_; }
+  // Counts a rollback to a savepoint (SQLite reports only those of whole transactions).
+  void noteSavepointUndone() noexcept { ++*undoCount_; }
+  // How many rows of the table this connection has inserted, updated or deleted (rows a
+  // REPLACE removes are not counted; the row it inserts is).
+  std::uint64_t rowWrites(const std::string& table) const;
 
   void createTable(const std::string& sql);
   void dropTable(const std::string& table);
@@ -87,6 +99,11 @@ class SQLiteDatabase {
 
   void runExec(const std::string& sql, const std::string& failureText, QueryResult* rows);
 
+  // Heap-held so that SQLite's rollback hook keeps a stable address; declared first, so it
+  // outlives the connection.
+  std::unique_ptr<std::uint64_t> undoCount_ = std::make_unique<std::uint64_t>(0);
+  std::unique_ptr<std::map<std::string, std::uint64_t, std::less<>>> rowWrites_ =
+      std::make_unique<std::map<std::string, std::uint64_t, std::less<>>>();
   std::unique_ptr<sqlite3, Closer> connection_;
   const int flags_;
   const std::string path_;

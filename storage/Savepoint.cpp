@@ -16,6 +16,7 @@ Savepoint::~Savepoint() {
   if (!open_) return;
   const std::string undo = "ROLLBACK TO " + name_ + "; RELEASE " + name_ + ";";
   sqlite3_exec(database_.handle(), undo.c_str(), nullptr, nullptr, nullptr);
+  database_.noteSavepointUndone();
 }
 
 void Savepoint::release() {

@@ -169,11 +169,11 @@ TEST_F(AnomalyRecordTest, SecondStoreOfTheSameJobKeepsTheFirstRecord) {
 }
 
 TEST_F(AnomalyRecordTest, ClusterValuesComeFromTrainingRowsOfTheNearestLabel) {
-  QueryResult training(3);
-  const char* numFiles[] = {"5", "50", "7"};
+  TrainingRows training(3);
+  const double numFiles[] = {5, 50, 7};
   for (int i = 0; i < 3; ++i) {
-    training[i].set("NUM_FILES", numFiles[i]);
-    training[i].set("IMAGE_SIZE", "100");
+    training[i].values[trainingColumn("NUM_FILES")] = numFiles[i];
+    training[i].values[trainingColumn("IMAGE_SIZE")] = 100;
   }
   // Point 0 is the job under test; points 1 and 3 share the nearest label.
   const ClusterValues values =

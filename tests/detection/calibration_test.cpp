@@ -8,12 +8,12 @@ namespace {
 
 class CalibrationTest : public EngineTest {
  protected:
-  static ResultRow trainingRow(double numFiles, double imageSize) {
+  static TrainingRow trainingRow(double numFiles, double imageSize) {
     ResultRow row;
     row.set("NUM_FILES", std::to_string(numFiles));
     row.set("IMAGE_SIZE", std::to_string(imageSize));
     row.set("USER_IDENTIFIED_CLUSTER", "-1");
-    return row;
+    return trainingRowOf(row);
   }
   // The stored radius as the REAL it is, every bit of it.
   double storedRadius() {
@@ -27,7 +27,7 @@ class CalibrationTest : public EngineTest {
 
 TEST_F(CalibrationTest, ColumnsWithoutDeviationKeepTheFirstRadius) {
   const ResultRow job = queued(makeJob("9", 5000));
-  engine_.models().calibrate(job, QueryResult(5, trainingRow(10, 2048)), TrainingMode::kReduced);
+  engine_.models().calibrate(job, TrainingRows(5, trainingRow(10, 2048)), TrainingMode::kReduced);
   EXPECT_EQ(storedRadius(), 2.5);
   QueryResult model;
   engine_.models().parameters(job, model);
@@ -37,7 +37,7 @@ TEST_F(CalibrationTest, ColumnsWithoutDeviationKeepTheFirstRadius) {
 
 TEST_F(CalibrationTest, JobFarFromAllOthersStoresTheValueAfterTheLastTry) {
   // Ten equal jobs and one that lies about 4.9 normalised units away from them.
-  QueryResult rows(10, trainingRow(10, 2048));
+  TrainingRows rows(10, trainingRow(10, 2048));
   rows.push_back(trainingRow(1e6, 1e9));
   engine_.models().calibrate(queued(makeJob("9", 5000)), rows, TrainingMode::kReduced);
   EXPECT_EQ(storedRadius(), 4.000000000000001);
@@ -48,7 +48,7 @@ TEST_F(CalibrationTest, StoredModelRowCarriesTheGroupAndTheCaptureTime) {
   JobRecord record = makeJob("9", 5000);
   record.assetId = "NA";
   const int before = platform::currentTime32();
-  engine_.models().calibrate(queued(record), QueryResult(3, trainingRow(1, 1)),
+  engine_.models().calibrate(queued(record), TrainingRows(3, trainingRow(1, 1)),
                              TrainingMode::kFull);
   const TextRows stored = rows(
       "SELECT CLIENT, POLICY, POLICY_TYPE, SCHEDULE_TYPE, "
@@ -91,9 +91,9 @@ TEST_F(CalibrationTest, ModelIsDueWithoutRowAndOnceOlderThanFourteenDays) {
 TEST_F(CalibrationTest, GroupsDifferingOnlyInAssetShareOneModelRow) {
   JobRecord other = makeJob("8", 5000);
   other.assetId = "A2";
-  engine_.models().calibrate(queued(makeJob("9", 5000)), QueryResult(3, trainingRow(1, 1)),
+  engine_.models().calibrate(queued(makeJob("9", 5000)), TrainingRows(3, trainingRow(1, 1)),
                              TrainingMode::kFull);
-  engine_.models().calibrate(queued(other), QueryResult(3, trainingRow(1, 1)), TrainingMode::kFull);
+  engine_.models().calibrate(queued(other), TrainingRows(3, trainingRow(1, 1)), TrainingMode::kFull);
   EXPECT_EQ(value("SELECT ASSET_ID FROM DBSCAN_MODEL_PARAMS"), "A2");
   EXPECT_TRUE(engine_.models().isCalibrationDue(queued(makeJob("9", 5000))));
 }

@@ -27,13 +27,12 @@ class TrainingSetTest : public EngineTest {
 TEST_F(TrainingSetTest, ShortHistoryOnOwnStorageFallsBackToReducedSetOverAllStorages) {
   storeHistory(29, 1000, "stu1");
   storeHistory(10, 2000, "stu2");
-  QueryResult rows;
+  TrainingRows rows;
   EXPECT_EQ(engine_.history().trainingSet(queued(makeJob("9", 5000)), rows, 30, 365),
             TrainingMode::kReduced);
   ASSERT_EQ(rows.size(), 39u);
-  EXPECT_EQ(rows[0].text("NUM_FILES"),
-            "2009");  // newest first, from any storage
-  EXPECT_FALSE(rows[0].has("TOTAL_TIME"));
+  EXPECT_EQ(rows[0].value("NUM_FILES"), 2009.0);  // newest first, from any storage
+  EXPECT_EQ(rows[0].value("TOTAL_TIME"), 0.0);     // not read in reduced mode
 
   FeatureMatrix matrix;
   buildFeatureVectors(rows, matrix, TrainingMode::kReduced, {});
@@ -49,12 +48,12 @@ TEST_F(TrainingSetTest, ShortHistoryOnOwnStorageFallsBackToReducedSetOverAllStor
 
 TEST_F(TrainingSetTest, SetIsNewestFirstAndCutAtTheLimit) {
   storeHistory(400, 1);
-  QueryResult rows;
+  TrainingRows rows;
   EXPECT_EQ(engine_.history().trainingSet(queued(makeJob("9", 5000)), rows, 30, 365),
             TrainingMode::kFull);
   ASSERT_EQ(rows.size(), 365u);
-  EXPECT_EQ(rows.front().asInt("NUM_FILES"), 400);
-  EXPECT_EQ(rows.back().asInt("NUM_FILES"), 36);  // the 35 oldest are left out
+  EXPECT_EQ(rows.front().value("NUM_FILES"), 400.0);
+  EXPECT_EQ(rows.back().value("NUM_FILES"), 36.0);  // the 35 oldest are left out
 }
 
 TEST_F(TrainingSetTest, RequiredObservationsFollowAssetAndHighestStream) {
@@ -109,10 +108,10 @@ TEST_F(TrainingSetTest, DisabledFeaturesAreLeftOutByLowerCasedName) {
     row.set(column, text);
   }
   FeatureMatrix matrix;
-  buildFeatureVectors({row}, matrix, TrainingMode::kFull, {"image_size"});
+  buildFeatureVectors({trainingRowOf(row)}, matrix, TrainingMode::kFull, {"image_size"});
   EXPECT_EQ(matrix, (FeatureMatrix{{10.0, 7.0, 60.0, 1.5}}));
   matrix.clear();
-  buildFeatureVectors({row}, matrix, TrainingMode::kReduced,
+  buildFeatureVectors({trainingRowOf(row)}, matrix, TrainingMode::kReduced,
                       {"num_files", "image_size", "total_time"});
   EXPECT_EQ(matrix, (FeatureMatrix{{}}));  // an empty vector still makes a row
 }
@@ -132,9 +131,9 @@ TEST_F(TrainingSetTest, LastBackupTimeOfReducedModeSpansAllStoragesOfTheAsset) {
 
 TEST_F(TrainingSetTest, ConfirmedJobWithinThresholdIsInclusive) {
   const FeatureMatrix matrix = {{0.0, 0.0}, {0.0, 0.0}, {3.0, 4.0}};
-  ResultRow unmarked, confirmed;
-  unmarked.set("USER_IDENTIFIED_CLUSTER", "-1");
-  confirmed.set("USER_IDENTIFIED_CLUSTER", "1");
+  TrainingRow unmarked, confirmed;
+  unmarked.mark = -1;
+  confirmed.mark = 1;
   const DbscanClusterer clusterer(2.5, 3, STOP_WHEN_FIRST_CLUSTERED);
   const JobHistory& history = engine_.history();
   // The unmarked job at distance 0 never counts; the confirmed one lies at

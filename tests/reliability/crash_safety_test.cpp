@@ -3,6 +3,7 @@
 // anomaly without its held record, the file stays sound and the next requests succeed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -129,7 +130,22 @@ TEST(CrashSafetyTest, KilledDetectLeavesEveryRecordInOneDisposition) {
   insertData(database, dir.file("history.json"));
   std::vector<GeneratedJob> sent = history;
 
-  KillMoments moments(20240612, 1200);
+  // Kill moments span twice what one such request takes unkilled on a copy of the
+  // database, so that the kills fall inside the request however fast the machine and the
+  // engine are.
+  const std::string probe = dir.file("probe.db");
+  writeFile(probe, readFile(database));
+  writeFile(dir.file("probe.json"), jobDataFile("DETECTION_DATA", detectionJobs(0, 60)));
+  const auto probeStart = std::chrono::steady_clock::now();
+  const ToolResult probeRun =
+      runTool({"-post", "-action", "detect", "-database", probe, "-data_file",
+               dir.file("probe.json"), "-config_file", config, "-output_file",
+               dir.file("probe-out.json")});
+  ASSERT_EQ(probeRun.exitCode, 0) << probeRun.err;
+  const auto requestMilliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::steady_clock::now() - probeStart)
+                                       .count();
+  KillMoments moments(20240612, static_cast<int>(std::max<long long>(20, 2 * requestMilliseconds)));
   int killed = 0;
   for (int round = 0; round < kKills; ++round) {
     const std::vector<GeneratedJob> jobs = detectionJobs(round, 60);
