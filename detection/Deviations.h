@@ -38,8 +38,7 @@ std::pair<double, double> usualRange(const ClusterValues& values, const std::str
 
 // The record's features (those of the mode) outside the usual range of its nearest cluster.
 AnomalousFeatures evaluateDeviations(const Quorvan::Stowfleet::UsageReporting::ResultRow& record,
-                                     const NearestCluster& nearest,
-                                     const TrainingRows& rows, const std::vector<int>& labels,
-                                     TrainingMode mode);
+                                     const NearestCluster& nearest, const TrainingRows& rows,
+                                     const std::vector<int>& labels, TrainingMode mode);
 
 }  // namespace sfad

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 
 #include "detection/DiagnosticLog.h"
 #include "detection/GroupFields.h"
@@ -15,10 +15,10 @@
 
 namespace sfad {
 
-using Quorvan::Stowfleet::UsageReporting::QueryResult;
-using Quorvan::Stowfleet::UsageReporting::ResultRow;
 using Quorvan::Stowfleet::UsageReporting::columnAsTextDouble;
 using Quorvan::Stowfleet::UsageReporting::columnAsTextInt;
+using Quorvan::Stowfleet::UsageReporting::QueryResult;
+using Quorvan::Stowfleet::UsageReporting::ResultRow;
 using Quorvan::Stowfleet::UsageReporting::sqlite_exception;
 using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::Statement;
@@ -50,7 +50,7 @@ constexpr const char* kHighestStreamSql =
 // STREAM_NUMBER, MODE): rows of one BACKUP_TIME come in the order of the read index's
 // later columns, ties broken by rowid. The reduced set uses NUM_FILES, IMAGE_SIZE,
 // KB_TRANSFERRED and the mark only.
-#define SFAD_KEPT_COLUMNS                                                                   \
+#define SFAD_KEPT_COLUMNS                                                                    \
   "NUM_FILES, IMAGE_SIZE, KB_TRANSFERRED, TOTAL_TIME, DEDUP_RATE, USER_IDENTIFIED_CLUSTER, " \
   "rowid, BACKUP_TIME, DESTINATION_STORAGE_NAME, STREAM_NUMBER, MODE"
 constexpr const char* kFullTrainingSql =
@@ -80,9 +80,8 @@ constexpr int kStreamColumn = 9;
 constexpr int kModeColumn = 10;
 constexpr int kFirstGroupColumn = 11;
 // The group columns of the moved row, in the order it selects them.
-constexpr const char* kMovedGroupColumns[] = {"CLIENT",        "POLICY",        "POLICY_TYPE",
-                                              "APP_TYPE",      "SCHEDULE_TYPE", "SCHEDULE_NAME",
-                                              "ASSET_ID"};
+constexpr const char* kMovedGroupColumns[] = {
+    "CLIENT", "POLICY", "POLICY_TYPE", "APP_TYPE", "SCHEDULE_TYPE", "SCHEDULE_NAME", "ASSET_ID"};
 // Training columns a reduced read leaves out: they read as 0.0.
 constexpr int kFirstFullOnlyColumn = 3;
 
@@ -119,12 +118,16 @@ constexpr int kDedupFeedback = 2;
 
 // The keys of the kept copies: the full training set's group (with MODE 1), the reduced
 // set's, and the peers'.
-constexpr ColumnList kFullSetFields = {"CLIENT",        "POLICY",        "POLICY_TYPE",
-                                       "APP_TYPE",      "SCHEDULE_TYPE", "SCHEDULE_NAME",
-                                       "DESTINATION_STORAGE_NAME", "ASSET_ID"};
-constexpr ColumnList kReducedSetFields = {"CLIENT",        "POLICY",        "POLICY_TYPE",
-                                          "APP_TYPE",      "SCHEDULE_TYPE", "SCHEDULE_NAME",
-                                          "ASSET_ID"};
+constexpr ColumnList kFullSetFields = {"CLIENT",
+                                       "POLICY",
+                                       "POLICY_TYPE",
+                                       "APP_TYPE",
+                                       "SCHEDULE_TYPE",
+                                       "SCHEDULE_NAME",
+                                       "DESTINATION_STORAGE_NAME",
+                                       "ASSET_ID"};
+constexpr ColumnList kReducedSetFields = {
+    "CLIENT", "POLICY", "POLICY_TYPE", "APP_TYPE", "SCHEDULE_TYPE", "SCHEDULE_NAME", "ASSET_ID"};
 constexpr ColumnList kPeerFields = {"POLICY_TYPE", "SCHEDULE_TYPE", "DESTINATION_STORAGE_NAME"};
 
 // The texts of the columns, each preceded by its length, so that no two keys run together.
@@ -266,8 +269,8 @@ const JobHistory::KeptRows& JobHistory::keptTrainingRows(const ResultRow& job, T
 }
 
 bool JobHistory::readKeptRow(sqlite3_stmt* statement, TrainingMode mode, KeptRow& kept) {
-  const int columns = mode == TrainingMode::kFull ? static_cast<int>(kTrainingColumnCount)
-                                                  : kFirstFullOnlyColumn;
+  const int columns =
+      mode == TrainingMode::kFull ? static_cast<int>(kTrainingColumnCount) : kFirstFullOnlyColumn;
   for (int column = 0; column < columns; ++column) {
     kept.row.values[static_cast<std::size_t>(column)] = columnAsTextDouble(statement, column);
   }

@@ -64,8 +64,7 @@ class JobHistory {
   // Whether the job (matrix row 0) lies farther than the threshold from every confirmed job
   // of its training set (training row i is matrix row i + 1).
   bool isFarFromConfirmedJobs(const TrainingRows& rows, const FeatureMatrix& matrix,
-                              double threshold,
-                              const DbscanClusterer& clusterer) const;
+                              double threshold, const DbscanClusterer& clusterer) const;
 
   // Called around every move of a record into the history (the row of UNIQUE_KEY
   // `uniqueKey` is written in between), so that the kept copies stay current.
@@ -114,9 +113,8 @@ class JobHistory {
   void readMovedRow(const std::string& uniqueKey, Use use);
   // Places a row just written into every kept set of its group; a set that cannot place
   // it is dropped.
-  void placeRow(sqlite3_stmt* statement,
-                const Quorvan::Stowfleet::UsageReporting::ResultRow& group, TrainingMode mode,
-                std::unordered_map<std::string, KeptByLimit>& sets);
+  void placeRow(sqlite3_stmt* statement, const Quorvan::Stowfleet::UsageReporting::ResultRow& group,
+                TrainingMode mode, std::unordered_map<std::string, KeptByLimit>& sets);
   bool keepsNothing() const;
   // Drops every kept copy after a write of HIST_DATA other than the run's moves, an undone
   // write of this connection, or a commit of another.

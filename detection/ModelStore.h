@@ -23,8 +23,8 @@ class ModelStore {
 
   // Searches the radius on the training rows (every feature of the mode) and stores it
   // with the current time.
-  void calibrate(const Quorvan::Stowfleet::UsageReporting::ResultRow& job,
-                 const TrainingRows& rows, TrainingMode mode);
+  void calibrate(const Quorvan::Stowfleet::UsageReporting::ResultRow& job, const TrainingRows& rows,
+                 TrainingMode mode);
 
   // Drops the group's model, so that its next job is calibrated anew.
   void remove(const Quorvan::Stowfleet::UsageReporting::ResultRow& job);

@@ -93,7 +93,8 @@ TEST_F(CalibrationTest, GroupsDifferingOnlyInAssetShareOneModelRow) {
   other.assetId = "A2";
   engine_.models().calibrate(queued(makeJob("9", 5000)), TrainingRows(3, trainingRow(1, 1)),
                              TrainingMode::kFull);
-  engine_.models().calibrate(queued(other), TrainingRows(3, trainingRow(1, 1)), TrainingMode::kFull);
+  engine_.models().calibrate(queued(other), TrainingRows(3, trainingRow(1, 1)),
+                             TrainingMode::kFull);
   EXPECT_EQ(value("SELECT ASSET_ID FROM DBSCAN_MODEL_PARAMS"), "A2");
   EXPECT_TRUE(engine_.models().isCalibrationDue(queued(makeJob("9", 5000))));
 }

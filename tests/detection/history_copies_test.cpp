@@ -110,8 +110,7 @@ class HistoryCopiesTest : public ::testing::Test {
     for (const bool full : {true, false}) {
       SCOPED_TRACE(full ? "full set" : "reduced set");
       TrainingRows kept;
-      const TrainingMode mode =
-          engine_.history().trainingSet(key, kept, full ? 0 : 1000000, limit);
+      const TrainingMode mode = engine_.history().trainingSet(key, kept, full ? 0 : 1000000, limit);
       ASSERT_EQ(mode, full ? TrainingMode::kFull : TrainingMode::kReduced);
       Statement statement(db_.handle(), full ? kFullTrainingSql : kReducedTrainingSql);
       int next = 1;
@@ -228,8 +227,7 @@ void HistoryCopiesTest::expectTrainingSetsFollowMoves() {
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.name);
-    retire(record(std::to_string(++jobId), kStart + step.backup * kDay, step.stream,
-                  step.storage));
+    retire(record(std::to_string(++jobId), kStart + step.backup * kDay, step.stream, step.storage));
     expectTrainingSetsAsRead(group, kLimit);
     expectTrainingSetsAsRead(record("probe", 0, 0, "s2"), kLimit);
   }
@@ -267,8 +265,8 @@ void HistoryCopiesTest::expectTrainingSetsFollowMoves() {
       storeIntoHistory(other, record(std::to_string(++jobId), kStart + 15 * kDay, 0, "s1"));
     }
     expectTrainingSetsAsRead(group, kLimit);
-    executeSql(path_, "DELETE FROM HIST_DATA WHERE BACKUP_TIME = " +
-                          std::to_string(kStart + 15 * kDay));
+    executeSql(path_,
+               "DELETE FROM HIST_DATA WHERE BACKUP_TIME = " + std::to_string(kStart + 15 * kDay));
     expectTrainingSetsAsRead(group, kLimit);
   }
 }

@@ -32,7 +32,7 @@ TEST_F(TrainingSetTest, ShortHistoryOnOwnStorageFallsBackToReducedSetOverAllStor
             TrainingMode::kReduced);
   ASSERT_EQ(rows.size(), 39u);
   EXPECT_EQ(rows[0].value("NUM_FILES"), 2009.0);  // newest first, from any storage
-  EXPECT_EQ(rows[0].value("TOTAL_TIME"), 0.0);     // not read in reduced mode
+  EXPECT_EQ(rows[0].value("TOTAL_TIME"), 0.0);    // not read in reduced mode
 
   FeatureMatrix matrix;
   buildFeatureVectors(rows, matrix, TrainingMode::kReduced, {});

@@ -137,10 +137,9 @@ TEST(CrashSafetyTest, KilledDetectLeavesEveryRecordInOneDisposition) {
   writeFile(probe, readFile(database));
   writeFile(dir.file("probe.json"), jobDataFile("DETECTION_DATA", detectionJobs(0, 60)));
   const auto probeStart = std::chrono::steady_clock::now();
-  const ToolResult probeRun =
-      runTool({"-post", "-action", "detect", "-database", probe, "-data_file",
-               dir.file("probe.json"), "-config_file", config, "-output_file",
-               dir.file("probe-out.json")});
+  const ToolResult probeRun = runTool({"-post", "-action", "detect", "-database", probe,
+                                       "-data_file", dir.file("probe.json"), "-config_file", config,
+                                       "-output_file", dir.file("probe-out.json")});
   ASSERT_EQ(probeRun.exitCode, 0) << probeRun.err;
   const auto requestMilliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
                                        std::chrono::steady_clock::now() - probeStart)

@@ -63,11 +63,29 @@ void expectBothReadsAgree(const std::vector<double>& values) {
 
 TEST(ColumnNumberTest, EdgeValuesReadAsTheirText) {
   const double inf = std::numeric_limits<double>::infinity();
-  expectBothReadsAgree({0.0, -0.0, 1e20, 1e21, 1e15, 1e16, 123456789012345.0,
-                        1234567890123456.0, 0.1 + 0.2, 0.1, 1.0 / 3.0, 5e-324,
-                        2.2250738585072014e-308, 2.225073858507201e-308,
-                        std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
-                        -1.5, 99.99999999999999, 4.35, 2.675, 1e-5, inf, -inf});
+  expectBothReadsAgree({0.0,
+                        -0.0,
+                        1e20,
+                        1e21,
+                        1e15,
+                        1e16,
+                        123456789012345.0,
+                        1234567890123456.0,
+                        0.1 + 0.2,
+                        0.1,
+                        1.0 / 3.0,
+                        5e-324,
+                        2.2250738585072014e-308,
+                        2.225073858507201e-308,
+                        std::numeric_limits<double>::max(),
+                        std::numeric_limits<double>::min(),
+                        -1.5,
+                        99.99999999999999,
+                        4.35,
+                        2.675,
+                        1e-5,
+                        inf,
+                        -inf});
 }
 
 TEST(ColumnNumberTest, RandomValuesOfEveryLengthReadAsTheirText) {
