@@ -5,6 +5,7 @@
 #include "cli/WrappedDatabaseWork.h"
 #include "detection/AnomalyStore.h"
 #include "detection/FeedbackStore.h"
+#include "detection/JobHistory.h"
 #include "detection/JobQueue.h"
 #include "intake/JobRecord.h"
 #include "platform/Platform.h"
@@ -23,7 +24,8 @@ using Quorvan::Stowfleet::UsageReporting::Transaction;
 void runPurge(SQLiteDatabase& database, int cutoff) {
   AnomalyStore anomalies(database);
   FeedbackStore feedback(database);
-  JobQueue queue(database);
+  JobHistory history(database);
+  JobQueue queue(database, history);
   anomalies.purgeDetectedBefore(cutoff);
   feedback.purgeCapturedBefore(cutoff);
   purgeUnmarkedHistory(database, cutoff);

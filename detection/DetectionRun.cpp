@@ -416,20 +416,6 @@ bool isLateJob(DetectionEngine& engine, const DetectionSettings& settings, const
   return true;
 }
 
-// For the decision log: the distance from the job (matrix row 0) to the nearest
-// confirmed job of its training set, as the confirmed-job check measures it.
-double nearestConfirmedDistance(const QueryResult& rows, const FeatureMatrix& matrix,
-                                const DbscanClusterer& clusterer) {
-  constexpr int kConfirmedJob = 1;
-  double nearest = -1.0;
-  for (std::size_t i = 0; i < rows.size() && i + 1 < matrix.size(); ++i) {
-    if (rows[i].asInt("USER_IDENTIFIED_CLUSTER") != kConfirmedJob) continue;
-    const double distance = clusterer.euclideanDistance(matrix[0], matrix[i + 1]);
-    if (nearest < 0.0 || distance < nearest) nearest = distance;
-  }
-  return nearest;
-}
-
 // A job inside its cluster that shows no deviation: the group's model is dropped so
 // that its next job is calibrated anew. Answers whether the model was dropped.
 bool requestRecalibration(DetectionEngine& engine, const WorkingRecord& job) {
@@ -475,8 +461,8 @@ void judgeRecord(DetectionEngine& engine, const DetectionSettings& settings,
     retire(engine, job);
     // The distance is measured only for the log.
     if (!logSinkInstalled()) return decision.nearConfirmed(0.0);
-    return decision.nearConfirmed(
-        nearestConfirmedDistance(judgement.trainingRows, judgement.matrix, clusterer));
+    return decision.nearConfirmed(engine.history().nearestConfirmedDistance(
+        judgement.trainingRows, judgement.matrix, clusterer));
   }
   const NearestCluster nearest = clusterer.nearestCluster(0);
   if (nearest.label == NOISE) {

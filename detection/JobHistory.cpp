@@ -464,15 +464,23 @@ bool JobHistory::hasDedupFeedback(const ResultRow& job) {
 
 bool JobHistory::isFarFromConfirmedJobs(const TrainingRows& rows, const FeatureMatrix& matrix,
                                         double threshold, const DbscanClusterer& clusterer) const {
+  const double nearest = nearestConfirmedDistance(rows, matrix, clusterer);
+  return nearest < 0.0 || nearest > threshold;
+}
+
+double JobHistory::nearestConfirmedDistance(const TrainingRows& rows, const FeatureMatrix& matrix,
+                                            const DbscanClusterer& clusterer) const {
   constexpr int kConfirmedJob = 1;
   // Training row i is matrix row i + 1; a matrix without such a row has nothing
   // to compare.
   const std::size_t comparable = matrix.empty() ? 0 : std::min(rows.size(), matrix.size() - 1);
+  double nearest = -1.0;
   for (std::size_t i = 0; i < comparable; ++i) {
     if (rows[i].mark != kConfirmedJob) continue;
-    if (clusterer.euclideanDistance(matrix[0], matrix[i + 1]) <= threshold) return false;
+    const double distance = clusterer.euclideanDistance(matrix[0], matrix[i + 1]);
+    if (nearest < 0.0 || distance < nearest) nearest = distance;
   }
-  return true;
+  return nearest;
 }
 
 }  // namespace sfad

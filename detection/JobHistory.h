@@ -65,6 +65,10 @@ class JobHistory {
   // of its training set (training row i is matrix row i + 1).
   bool isFarFromConfirmedJobs(const TrainingRows& rows, const FeatureMatrix& matrix,
                               double threshold, const DbscanClusterer& clusterer) const;
+  // The distance from the job (matrix row 0) to the nearest confirmed job of its training
+  // set, measured as isFarFromConfirmedJobs measures it; -1.0 when the set has none.
+  double nearestConfirmedDistance(const TrainingRows& rows, const FeatureMatrix& matrix,
+                                  const DbscanClusterer& clusterer) const;
 
   // Called around every move of a record into the history (the row of UNIQUE_KEY
   // `uniqueKey` is written in between), so that the kept copies stay current.
