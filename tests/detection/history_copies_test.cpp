@@ -18,6 +18,7 @@
 #include "storage/Savepoint.h"
 #include "storage/Schema.h"
 #include "storage/Statement.h"
+#include "tests/detection/HistoryReadReference.h"
 #include "tests/support/DatabaseDump.h"
 #include "tests/support/TestFiles.h"
 
@@ -30,22 +31,6 @@ using Quorvan::Stowfleet::UsageReporting::ResultRow;
 using Quorvan::Stowfleet::UsageReporting::Savepoint;
 using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::Statement;
-
-// The reads as they were before any copy was kept: the reference of every comparison.
-const char kFullTrainingSql[] =
-    "SELECT NUM_FILES,  IMAGE_SIZE,  KB_TRANSFERRED,  TOTAL_TIME,  DEDUP_RATE,  "
-    "USER_IDENTIFIED_CLUSTER  FROM HIST_DATA  WHERE  CLIENT = ? AND  POLICY = ? AND  "
-    "POLICY_TYPE = ? AND  APP_TYPE = ? AND  SCHEDULE_TYPE = ? AND  SCHEDULE_NAME = ? AND  "
-    "DESTINATION_STORAGE_NAME = ? AND  ASSET_ID = ? AND  MODE = ?   ORDER BY BACKUP_TIME DESC "
-    "LIMIT ? ";
-const char kReducedTrainingSql[] =
-    "SELECT   NUM_FILES,  IMAGE_SIZE,  KB_TRANSFERRED,  USER_IDENTIFIED_CLUSTER  FROM HIST_DATA  "
-    "WHERE  CLIENT = ? AND  POLICY = ? AND  POLICY_TYPE = ? AND  APP_TYPE = ? AND  "
-    "SCHEDULE_TYPE = ? AND  SCHEDULE_NAME = ? AND  ASSET_ID = ?  ORDER BY BACKUP_TIME DESC "
-    "LIMIT ? ";
-const char kPeerRatesSql[] =
-    "SELECT DEDUP_RATE FROM HIST_DATA  WHERE POLICY_TYPE = ? AND  SCHEDULE_TYPE = ? AND  "
-    "DESTINATION_STORAGE_NAME = ?";
 
 constexpr int kStart = 1700000000;
 constexpr int kDay = 86400;

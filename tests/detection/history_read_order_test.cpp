@@ -15,28 +15,20 @@
 
 #include "storage/Schema.h"
 #include "storage/Statement.h"
+#include "tests/detection/HistoryReadReference.h"
 #include "tests/support/DatabaseDump.h"
 #include "tests/support/TestFiles.h"
 
 using namespace Quorvan::Stowfleet::UsageReporting;
 using sfad::test::executeSql;
+using sfad::test::kFullTrainingSql;
+using sfad::test::kPeerRatesSql;
+using sfad::test::kReducedTrainingSql;
 using sfad::test::TempDir;
 
 namespace {
 
-// The read texts of detection, kept byte for byte.
-const char kFullTrainingSql[] =
-    "SELECT NUM_FILES,  IMAGE_SIZE,  KB_TRANSFERRED,  TOTAL_TIME,  DEDUP_RATE,  "
-    "USER_IDENTIFIED_CLUSTER  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY    "
-    "               = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = ? AND  "
-    "SCHEDULE_TYPE            = ? AND  SCHEDULE_NAME            = ? AND  DESTINATION_STORAGE_NAME "
-    "= ? AND  ASSET_ID                 = ? AND  MODE                     = ?   ORDER BY "
-    "BACKUP_TIME DESC LIMIT ? ";
-const char kReducedTrainingSql[] =
-    "SELECT   NUM_FILES,  IMAGE_SIZE,  KB_TRANSFERRED,  USER_IDENTIFIED_CLUSTER  FROM HIST_DATA  "
-    "WHERE  CLIENT        = ? AND  POLICY        = ? AND  POLICY_TYPE   = ? AND  APP_TYPE      = "
-    "? AND  SCHEDULE_TYPE = ? AND  SCHEDULE_NAME = ? AND  ASSET_ID      = ?  ORDER BY BACKUP_TIME "
-    "DESC LIMIT ? ";
+// The other read texts of detection, kept byte for byte.
 const char kLastBackupSql[] =
     "SELECT MAX(BACKUP_TIME) FROM HIST_DATA WHERE  CLIENT                   = ? AND  POLICY      "
     "             = ? AND  POLICY_TYPE              = ? AND  APP_TYPE                 = ? AND  "
@@ -60,9 +52,6 @@ const char kDedupFeedbackSql[] =
     "SELECT COUNT(*)  FROM HIST_DATA  WHERE  CLIENT                   = ? AND  POLICY            "
     "       = ? AND  POLICY_TYPE              = ? AND  SCHEDULE_TYPE            = ? AND  "
     "SCHEDULE_NAME            = ? AND  USER_IDENTIFIED_CLUSTER  = ? ";
-const char kPeerRatesSql[] =
-    "SELECT DEDUP_RATE FROM HIST_DATA  WHERE POLICY_TYPE = ? AND  SCHEDULE_TYPE = ? AND  "
-    "DESTINATION_STORAGE_NAME = ?";
 
 // Proposed texts: the last backup of training mode 0 over any storage, and the tests
 // where only "is there any row" matters, answering 0 or 1 under the same column name.
