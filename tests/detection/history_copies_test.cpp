@@ -18,6 +18,7 @@
 #include "storage/Savepoint.h"
 #include "storage/Schema.h"
 #include "storage/Statement.h"
+#include "tests/detection/EngineFixture.h"
 #include "tests/detection/HistoryReadReference.h"
 #include "tests/support/DatabaseDump.h"
 #include "tests/support/TestFiles.h"
@@ -36,15 +37,8 @@ constexpr int kStart = 1700000000;
 constexpr int kDay = 86400;
 
 JobRecord record(const std::string& jobId, int time, int stream, const std::string& storage) {
-  JobRecord job;
-  job.client = "c1";
-  job.backupTime = time;
-  job.backupId = "c1_" + std::to_string(time);
-  job.policy = "p1";
-  job.policyType = "Standard";
-  job.scheduleType = "FULL";
-  job.scheduleName = "daily";
-  job.jobId = jobId;
+  JobRecord job = makeJob(jobId, time);
+  job.assetId = "NA";
   job.destinationStorageName = storage;
   job.streamNumber = stream;
   job.numFiles = 1000 + stream;
