@@ -9,6 +9,7 @@ namespace sfad {
 
 namespace {
 
+using Quorvan::Stowfleet::UsageReporting::QueryResult;
 using Quorvan::Stowfleet::UsageReporting::ResultRow;
 using Quorvan::Stowfleet::UsageReporting::SQLiteDatabase;
 using Quorvan::Stowfleet::UsageReporting::Statement;
@@ -35,6 +36,10 @@ const char kQueueUpdate[] =
     "START_TIME = ?14, END_TIME = ?15, TOTAL_TIME = ?16, DEDUP_RATE = ?17, MODE = ?18, "
     "DESTINATION_STORAGE_NAME = ?20, STREAM_NUMBER = ?21, ASSET_ID = ?22 "
     "WHERE UNIQUE_KEY = ?23";
+// Whether a table holds a key: asked of the other table before a record is stored, so
+// that the common case (a new key) binds one parameter there instead of 23.
+const char kHistoryHolds[] = "SELECT COUNT(*) FROM HIST_DATA WHERE UNIQUE_KEY = ?";
+const char kQueueHolds[] = "SELECT COUNT(*) FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = ?";
 // The move of a queued record into the history: a history row of the same key is
 // replaced; a mark of -1 (a retirement) keeps that row's mark, a feedback mark replaces it.
 const char kHistoryMove[] =
@@ -124,18 +129,29 @@ JobRecordWriter::JobRecordWriter(SQLiteDatabase& database, JobTable table)
       statusValue_(isHistory(table) ? kNoUserCluster : kNotProcessed),
       insertNamed_(database.handle(), isHistory(table) ? kHistoryInsert : kQueueInsert),
       updateNamed_(database.handle(), isHistory(table) ? kHistoryUpdate : kQueueUpdate),
-      updateOther_(database.handle(), isHistory(table) ? kQueueUpdate : kHistoryUpdate) {}
+      updateOther_(database.handle(), isHistory(table) ? kQueueUpdate : kHistoryUpdate),
+      otherHolds_(database.handle(), isHistory(table) ? kQueueHolds : kHistoryHolds) {}
 
 // A key already in the other table stays there (and, in a database written before
 // keys were kept in one table, is updated in both); otherwise the insert of a new
 // key is ignored for a key already in the named table, which is then updated.
 void JobRecordWriter::store(const JobRecord& record) {
   const std::string uniqueKey = record.uniqueKey();
-  if (run(updateOther_, record, uniqueKey)) {
+  if (otherHolds(uniqueKey)) {
+    run(updateOther_, record, uniqueKey);
     run(updateNamed_, record, uniqueKey);
   } else if (!run(insertNamed_, record, uniqueKey)) {
     run(updateNamed_, record, uniqueKey);
   }
+}
+
+bool JobRecordWriter::otherHolds(const std::string& uniqueKey) {
+  otherHolds_.reset();
+  otherHolds_.bindText(1, uniqueKey);
+  QueryResult rows;
+  database_.query(otherHolds_, rows);
+  otherHolds_.reset();
+  return !rows.empty() && rows.front().asInt("COUNT(*)") != 0;
 }
 
 bool JobRecordWriter::run(Statement& statement, const JobRecord& record,

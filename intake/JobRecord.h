@@ -61,6 +61,8 @@ class JobRecordWriter {
   void store(const JobRecord& record);
 
  private:
+  // Whether the table the record is not named for already holds the key.
+  bool otherHolds(const std::string& uniqueKey);
   // Binds the 23 columns and runs the statement; answers whether it changed a row.
   bool run(Quorvan::Stowfleet::UsageReporting::Statement& statement, const JobRecord& record,
            const std::string& uniqueKey);
@@ -70,6 +72,7 @@ class JobRecordWriter {
   Quorvan::Stowfleet::UsageReporting::Statement insertNamed_;
   Quorvan::Stowfleet::UsageReporting::Statement updateNamed_;
   Quorvan::Stowfleet::UsageReporting::Statement updateOther_;
+  Quorvan::Stowfleet::UsageReporting::Statement otherHolds_;
 };
 
 // Writes a record that leaves the queue into the history, with its mark and its stored
