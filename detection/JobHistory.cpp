@@ -10,6 +10,7 @@
 
 #include "detection/DiagnosticLog.h"
 #include "detection/GroupFields.h"
+#include "intake/JobRecord.h"
 #include "storage/ColumnNumber.h"
 #include "storage/Statement.h"
 
@@ -25,8 +26,6 @@ using Quorvan::Stowfleet::UsageReporting::Statement;
 using Quorvan::Stowfleet::UsageReporting::StatementCache;
 
 namespace {
-
-constexpr const char* kKeyCountSql = "SELECT COUNT(*) FROM HIST_DATA WHERE UNIQUE_KEY = ?";
 
 // The existence reads answer 0 or 1 (only "is there any row" matters): each stops at the
 // first index entry instead of counting the group's rows.
@@ -180,7 +179,7 @@ bool firstCountIsNonZero(const QueryResult& rows, const char* column) {
 JobHistory::JobHistory(SQLiteDatabase& database) : database_(database) {}
 
 bool JobHistory::holdsKey(const std::string& uniqueKey) {
-  const StatementCache::Use use = statements_.use(kKeyCountSql);
+  const StatementCache::Use use = statements_.use(keyCountSql(JobTable::History));
   Statement& statement = use.statement();
   statement.bindText(1, uniqueKey);
   QueryResult rows;

@@ -38,8 +38,8 @@ const char kQueueUpdate[] =
     "WHERE UNIQUE_KEY = ?23";
 // Whether a table holds a key: asked of the other table before a record is stored, so
 // that the common case (a new key) binds one parameter there instead of 23.
-const char kHistoryHolds[] = "SELECT COUNT(*) FROM HIST_DATA WHERE UNIQUE_KEY = ?";
-const char kQueueHolds[] = "SELECT COUNT(*) FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = ?";
+const char kHistoryHoldsKey[] = "SELECT COUNT(*) FROM HIST_DATA WHERE UNIQUE_KEY = ?";
+const char kQueueHoldsKey[] = "SELECT COUNT(*) FROM DATA_TO_PROCESS WHERE UNIQUE_KEY = ?";
 // The move of a queued record into the history: a history row of the same key is
 // replaced; a mark of -1 (a retirement) keeps that row's mark, a feedback mark replaces it.
 const char kHistoryMove[] =
@@ -97,6 +97,10 @@ bool runWithRecord(SQLiteDatabase& database, Statement& statement, const JobReco
 
 }  // namespace
 
+const char* keyCountSql(JobTable table) {
+  return isHistory(table) ? kHistoryHoldsKey : kQueueHoldsKey;
+}
+
 std::string JobRecord::uniqueKey() const { return "data_" + jobId + "_" + backupId; }
 
 JobRecord jobRecordOfRow(const ResultRow& row) {
@@ -130,7 +134,8 @@ JobRecordWriter::JobRecordWriter(SQLiteDatabase& database, JobTable table)
       insertNamed_(database.handle(), isHistory(table) ? kHistoryInsert : kQueueInsert),
       updateNamed_(database.handle(), isHistory(table) ? kHistoryUpdate : kQueueUpdate),
       updateOther_(database.handle(), isHistory(table) ? kQueueUpdate : kHistoryUpdate),
-      otherHolds_(database.handle(), isHistory(table) ? kQueueHolds : kHistoryHolds) {}
+      otherHolds_(database.handle(),
+                  keyCountSql(isHistory(table) ? JobTable::Queue : JobTable::History)) {}
 
 // A key already in the other table stays there (and, in a database written before
 // keys were kept in one table, is updated in both); otherwise the insert of a new

@@ -43,6 +43,9 @@ JobRecord jobRecordOfRow(const Quorvan::Stowfleet::UsageReporting::ResultRow& ro
 // The two tables that hold job records.
 enum class JobTable { History, Queue };
 
+// The query that counts a table's rows of one UNIQUE_KEY (0 or 1), bound to parameter 1.
+const char* keyCountSql(JobTable table);
+
 // Stores records of one data file into the table its operation names, with
 // statements prepared once. A job is stored where it already is: a key already in
 // HIST_DATA has its values replaced there with its USER_IDENTIFIED_CLUSTER kept, a
