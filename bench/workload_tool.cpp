@@ -18,7 +18,7 @@
 // With --dir every generated history database is kept in DIR and reused by later runs
 // with the same workload; the outputs and database of each run stay in DIR/<label>/
 // (the standard workload) and DIR/<label>/<shape>-<size>/. A history database is stored
-// as one made before the read indexes of the history existed; each run brings its copy
+// as one made before the read index of the history existed; each run brings its copy
 // up to date with initialize_detection of the binary under test, timed apart.
 // --stream-groups 0 gives the plain large request: 1,000 groups with a year of daily
 // history and 10 new jobs per group.
@@ -347,7 +347,7 @@ int anomalyCount(const fs::path& output) {
   return count;
 }
 
-// Leaves the history database as one made before the read indexes of the history, with
+// Leaves the history database as one made before the read index of the history, with
 // HIST_TABLE_INDEX as its only index of HIST_DATA besides SQLite's own, whichever binary
 // stored the rows.
 void keepOlderLayout(const fs::path& database) {

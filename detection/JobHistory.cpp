@@ -296,7 +296,7 @@ std::uint32_t JobHistory::storageId(const std::string& storage) {
 }
 
 bool JobHistory::comesBefore(const KeptRow& a, const KeptRow& b) const {
-  // Newest first; rows of one BACKUP_TIME in the order of the read indexes' later columns
+  // Newest first; rows of one BACKUP_TIME in the order of the read index's later columns
   // (a full set shares its storage and mode), then by rowid.
   if (a.backupTime != b.backupTime) return a.backupTime > b.backupTime;
   if (a.storage != b.storage) return storageNames_[a.storage] < storageNames_[b.storage];

@@ -97,25 +97,22 @@ const char kHistoryIndex[] =
     "SCHEDULE_TYPE, SCHEDULE_NAME, APP_TYPE, DESTINATION_STORAGE_NAME, ASSET_ID, STREAM_NUMBER, "
     "MODE, USER_IDENTIFIED_CLUSTER);";
 
-// The indexes of the history reads that judging a job makes, so that their cost follows
-// the rows they return rather than the size of the job's group or policy. They take the
-// place of HIST_TABLE_INDEX (dropped from a database made before them), which would
-// serve no read beside them and only cost every write. Each yields rows in the order the reads had
-// over HIST_TABLE_INDEX: where rows share BACKUP_TIME (the streams of one backup), the columns
-// after it repeat the order HIST_TABLE_INDEX gave them, and SQLite breaks any remaining tie by
-// rowid in both.
-const char* const kHistoryReadIndexes[] = {
-    // Training set of mode 1, the last backup on one storage, the highest stream.
-    "CREATE INDEX IF NOT EXISTS HIST_STORAGE_TIME_INDEX ON HIST_DATA (CLIENT, POLICY, "
-    "POLICY_TYPE, SCHEDULE_TYPE, SCHEDULE_NAME, APP_TYPE, DESTINATION_STORAGE_NAME, ASSET_ID, "
-    "BACKUP_TIME DESC, MODE, STREAM_NUMBER, USER_IDENTIFIED_CLUSTER);",
-    // Training set of mode 0, the asset's history, the last backup over any storage.
+// The index of the history reads that judging a job makes, so that their cost follows the
+// rows of the job's asset rather than the size of its group or policy. It takes the place
+// of HIST_TABLE_INDEX, which would serve no read beside it and only cost every write. It
+// yields rows in the order the reads had over HIST_TABLE_INDEX: where rows share
+// BACKUP_TIME (the streams of one backup), the columns after it repeat the order
+// HIST_TABLE_INDEX gave them, and SQLite breaks any remaining tie by rowid in both. A read
+// of one storage and mode skips the asset's rows of other storages and modes, which a site
+// keeps few of. One index rather than one per read keeps what each stored job costs.
+const char kHistoryReadIndex[] =
     "CREATE INDEX IF NOT EXISTS HIST_ASSET_TIME_INDEX ON HIST_DATA (CLIENT, POLICY, "
     "POLICY_TYPE, SCHEDULE_TYPE, SCHEDULE_NAME, APP_TYPE, ASSET_ID, BACKUP_TIME DESC, "
-    "DESTINATION_STORAGE_NAME, STREAM_NUMBER, MODE, USER_IDENTIFIED_CLUSTER);",
-};
+    "DESTINATION_STORAGE_NAME, STREAM_NUMBER, MODE, USER_IDENTIFIED_CLUSTER);";
 
-const char kDropHistoryIndex[] = "DROP INDEX IF EXISTS HIST_TABLE_INDEX;";
+// Indexes of earlier layouts that the read index replaces.
+const char* const kReplacedHistoryIndexes[] = {"DROP INDEX IF EXISTS HIST_TABLE_INDEX;",
+                                               "DROP INDEX IF EXISTS HIST_STORAGE_TIME_INDEX;"};
 
 const char kExtensionsTable[] =
     "CREATE TABLE if not exists EXTENSIONS (NAME TEXT PRIMARY KEY NOT NULL, "
@@ -138,7 +135,7 @@ const char* const kTrailingTables[] = {
 const char* const kObsoleteTables[] = {"QUEUED_TO_CAPTURE_DATA"};
 
 // A history table of a foreign layout may lack BACKUP_TIME: it gets HIST_TABLE_INDEX as
-// before, and works without the read indexes, which only make reads faster.
+// before, and works without the read index, which only makes reads faster.
 bool historyHasBackupTime(SQLiteDatabase& database) {
   QueryResult rows;
   database.query("SELECT COUNT(*) FROM pragma_table_info('HIST_DATA') WHERE name = 'BACKUP_TIME'",
@@ -151,11 +148,11 @@ void createHistoryIndexes(SQLiteDatabase& database) {
     database.execute(kHistoryIndex);
     return;
   }
-  // One unit: the database has either index layout, never neither. The earlier index
-  // goes first, so the new ones reuse its pages rather than grow the file.
+  // One unit: the database has one of the index layouts, never none. The earlier indexes
+  // go first, so the new one reuses their pages rather than grow the file.
   Savepoint replacement(database, "sfad_history_indexes");
-  database.execute(kDropHistoryIndex);
-  for (const char* sql : kHistoryReadIndexes) database.execute(sql);
+  for (const char* sql : kReplacedHistoryIndexes) database.execute(sql);
+  database.execute(kHistoryReadIndex);
   replacement.release();
 }
 

@@ -1,6 +1,6 @@
 // The history reads as detection has always issued them, byte for byte: the reference
 // against which the suites of the history reads compare the rows, their order and the
-// query plans of the read indexes and of the copies a detect run keeps.
+// query plans of the read index and of the copies a detect run keeps.
 #pragma once
 
 namespace sfad::test {

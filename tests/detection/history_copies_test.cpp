@@ -166,11 +166,11 @@ TEST_F(HistoryCopiesTest, TrainingSetsFollowTheRunsMovesAndUndoneWrites) {
   expectTrainingSetsFollowMoves();
 }
 
-// The layout made before the read indexes sorts each read instead: the same rows, in the
+// The layout made before the read index sorts each read instead: the same rows, in the
 // same order, and the copies follow them alike.
 TEST_F(HistoryCopiesTest, TrainingSetsFollowMovesOnTheEarlierLayout) {
   db_.execute(
-      "DROP INDEX HIST_STORAGE_TIME_INDEX; DROP INDEX HIST_ASSET_TIME_INDEX; "
+      "DROP INDEX HIST_ASSET_TIME_INDEX; "
       "CREATE INDEX HIST_TABLE_INDEX ON HIST_DATA (CLIENT, POLICY, POLICY_TYPE, "
       "SCHEDULE_TYPE, SCHEDULE_NAME, APP_TYPE, DESTINATION_STORAGE_NAME, ASSET_ID, "
       "STREAM_NUMBER, MODE, USER_IDENTIFIED_CLUSTER);");

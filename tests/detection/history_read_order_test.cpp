@@ -1,6 +1,6 @@
 // The history reads of a job's judgement give the same rows in the same order with the
-// read indexes as over HIST_TABLE_INDEX alone: a database made before them, one made
-// with them, and an older one brought up to date by initialize_detection all answer
+// read index as over HIST_TABLE_INDEX alone: a database made before it, one made
+// with it, and an older one brought up to date by initialize_detection all answer
 // alike. The fixture holds many rows per BACKUP_TIME (the streams of one backup, their
 // feedback marks, re-sent rows that INSERT OR REPLACE gives new rowids), and the training
 // reads are cut at every limit, so a cut inside such a tie is covered.
@@ -73,11 +73,10 @@ const char kDedupFeedbackExistsSql[] =
     "POLICY_TYPE = ? AND SCHEDULE_TYPE = ? AND SCHEDULE_NAME = ? AND "
     "USER_IDENTIFIED_CLUSTER = ? LIMIT 1)";
 
-const char kDropReadIndexes[] =
-    "DROP INDEX HIST_STORAGE_TIME_INDEX; DROP INDEX HIST_ASSET_TIME_INDEX;";
-// The layout made before the read indexes: the history index alone.
+const char kDropReadIndexes[] = "DROP INDEX HIST_ASSET_TIME_INDEX;";
+// The layout made before the read index: the history index alone.
 const char kOlderLayout[] =
-    "DROP INDEX HIST_STORAGE_TIME_INDEX; DROP INDEX HIST_ASSET_TIME_INDEX; "
+    "DROP INDEX HIST_ASSET_TIME_INDEX; "
     "CREATE INDEX HIST_TABLE_INDEX ON HIST_DATA (CLIENT, POLICY, POLICY_TYPE, SCHEDULE_TYPE, "
     "SCHEDULE_NAME, APP_TYPE, DESTINATION_STORAGE_NAME, ASSET_ID, STREAM_NUMBER, MODE, "
     "USER_IDENTIFIED_CLUSTER);";
@@ -181,9 +180,9 @@ std::vector<Value> with(std::vector<Value> values, Extra... extra) {
 }
 
 std::vector<Read> reads() {
-  Read full{"full training set", kFullTrainingSql, "HIST_STORAGE_TIME_INDEX", {}};
+  Read full{"full training set", kFullTrainingSql, "HIST_ASSET_TIME_INDEX", {}};
   Read reduced{"reduced training set", kReducedTrainingSql, "HIST_ASSET_TIME_INDEX", {}};
-  Read last{"last backup", kLastBackupSql, "HIST_STORAGE_TIME_INDEX", {}};
+  Read last{"last backup", kLastBackupSql, "HIST_ASSET_TIME_INDEX", {}};
   Read lastAny{"last backup, any storage", kLastBackupAnyStorageSql, "HIST_ASSET_TIME_INDEX", {}};
   Read highest{"highest stream", kHighestStreamSql, "HIST_ASSET_TIME_INDEX", {}};
   Read assets{"asset count", kAssetCountSql, "HIST_ASSET_TIME_INDEX", {}};
@@ -237,14 +236,14 @@ std::vector<Read> reads() {
 class HistoryReadOrderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Made before the read indexes: today's layout less those indexes, then its rows.
+    // Made before the read index: today's layout less that index, then its rows.
     createSchema(legacy);
     executeSql(legacy, kOlderLayout);
     fillHistory(legacy);
     // The same database brought up to date afterwards.
     std::filesystem::copy_file(legacy, upgraded);
     createSchema(upgraded);
-    // Made with the read indexes from the start.
+    // Made with the read index from the start.
     createSchema(current);
     fillHistory(current);
   }

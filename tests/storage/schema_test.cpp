@@ -149,38 +149,44 @@ std::map<std::string, std::string> describeIndexes(const std::string& path) {
 }
 
 const std::map<std::string, std::string> kReadIndexes = {
-    {"HIST_STORAGE_TIME_INDEX",
-     "CLIENT, POLICY, POLICY_TYPE, SCHEDULE_TYPE, SCHEDULE_NAME, APP_TYPE, "
-     "DESTINATION_STORAGE_NAME, ASSET_ID, BACKUP_TIME DESC, MODE, STREAM_NUMBER, "
-     "USER_IDENTIFIED_CLUSTER"},
     {"HIST_ASSET_TIME_INDEX",
      "CLIENT, POLICY, POLICY_TYPE, SCHEDULE_TYPE, SCHEDULE_NAME, APP_TYPE, ASSET_ID, "
      "BACKUP_TIME DESC, DESTINATION_STORAGE_NAME, STREAM_NUMBER, MODE, USER_IDENTIFIED_CLUSTER"},
 };
 
-TEST_F(SchemaTest, HistoryReadIndexesAreTheOnlyOthers) {
+TEST_F(SchemaTest, HistoryReadIndexIsTheOnlyOther) {
   createSchema(path);
 
   EXPECT_EQ(describeIndexes(path), kReadIndexes);
 }
 
-// A database made before the read indexes existed: HIST_TABLE_INDEX and rows.
-TEST_F(SchemaTest, SecondRunReplacesTheOlderHistoryIndexAndKeepsTheRows) {
-  createSchema(path);
-  executeSql(
-      path,
-      "DROP INDEX HIST_STORAGE_TIME_INDEX; DROP INDEX HIST_ASSET_TIME_INDEX; "
-      "CREATE INDEX HIST_TABLE_INDEX ON HIST_DATA (" +
-          std::string(kHistoryIndexColumns) +
-          "); INSERT INTO HIST_DATA VALUES (1, 2, 'c', 'p', 't', 'FULL', 's', 'a', 3, 4.5, 6, 0, "
-          "7.5, 8, 9, 10, 11.5, 1, -1, 'd', 0, 'NA', 'k');");
-  const sfad::test::TextRows rows = queryRows(path, "SELECT * FROM HIST_DATA");
+// The history indexes of databases made before the read index: HIST_TABLE_INDEX alone,
+// and the two read indexes of a development build.
+const std::string kEarlierIndexLayouts[] = {
+    "DROP INDEX HIST_ASSET_TIME_INDEX; CREATE INDEX HIST_TABLE_INDEX ON HIST_DATA (" +
+        std::string(kHistoryIndexColumns) + ");",
+    "CREATE INDEX HIST_STORAGE_TIME_INDEX ON HIST_DATA (CLIENT, POLICY, POLICY_TYPE, "
+    "SCHEDULE_TYPE, SCHEDULE_NAME, APP_TYPE, DESTINATION_STORAGE_NAME, ASSET_ID, BACKUP_TIME "
+    "DESC, MODE, STREAM_NUMBER, USER_IDENTIFIED_CLUSTER);",
+};
 
-  createSchema(path);
+TEST_F(SchemaTest, SecondRunReplacesEarlierHistoryIndexesAndKeepsTheRows) {
+  int made = 0;
+  for (const std::string& layout : kEarlierIndexLayouts) {
+    SCOPED_TRACE(layout);
+    const std::string earlier = dir.file("earlier" + std::to_string(++made) + ".db");
+    createSchema(earlier);
+    executeSql(earlier, layout +
+                            " INSERT INTO HIST_DATA VALUES (1, 2, 'c', 'p', 't', 'FULL', 's', 'a', "
+                            "3, 4.5, 6, 0, 7.5, 8, 9, 10, 11.5, 1, -1, 'd', 0, 'NA', 'k');");
+    const sfad::test::TextRows rows = queryRows(earlier, "SELECT * FROM HIST_DATA");
 
-  EXPECT_EQ(describeIndexes(path), kReadIndexes);
-  EXPECT_EQ(queryRows(path, "SELECT * FROM HIST_DATA"), rows);
-  EXPECT_EQ(queryValue(path, "PRAGMA integrity_check"), "ok");
+    createSchema(earlier);
+
+    EXPECT_EQ(describeIndexes(earlier), kReadIndexes);
+    EXPECT_EQ(queryRows(earlier, "SELECT * FROM HIST_DATA"), rows);
+    EXPECT_EQ(queryValue(earlier, "PRAGMA integrity_check"), "ok");
+  }
 }
 
 TEST_F(SchemaTest, WalModeAndFeatureCatalogue) {
@@ -230,7 +236,7 @@ TEST_F(SchemaTest, ForeignHistoryLayoutWithIndexColumnsIsKept) {
   EXPECT_EQ(queryValue(path, "SELECT name FROM pragma_table_info('HIST_DATA') WHERE cid = 0"),
             "EXTRA");
   EXPECT_EQ(queryValue(path, "SELECT count(*) FROM ANOMALY_FEATURES"), "5");
-  // Without BACKUP_TIME the read indexes cannot exist; the earlier history index serves.
+  // Without BACKUP_TIME the read index cannot exist; the earlier history index serves.
   EXPECT_EQ(describeIndexes(path),
             (std::map<std::string, std::string>{{"HIST_TABLE_INDEX", kHistoryIndexColumns}}));
 }
