@@ -14,7 +14,8 @@
 //
 // Usage: workload_tool [--binary PATH] [--dir DIR] [--label NAME] [--repeat N]
 //                      [--groups N] [--stream-groups N] [--seed N] [--shape NAME]
-// --shape is standard (the default), depth, width, peers or all (the four in turn).
+// --shape is standard (the default), depth, width, peers, insert or all (the five in turn).
+// insert times insert_data of one file of 100,000 history points into a fresh database.
 // With --dir every generated history database is kept in DIR and reused by later runs
 // with the same workload; the outputs and database of each run stay in DIR/<label>/
 // (the standard workload) and DIR/<label>/<shape>-<size>/. A history database is stored
@@ -408,6 +409,19 @@ fs::path historyDatabase(const std::string& binary, const Workload& w, const fs:
   return database;
 }
 
+// A data file of history rows [first, last) of every group of the shape in turn.
+void writeHistoryChunk(JobSource& source, const Shape& shape, int first, int last,
+                       const fs::path& path) {
+  DataFileWriter file(path, "TRAINING_DATA");
+  for (int group = 0; group < shape.groups; ++group) {
+    std::vector<Job> jobs;
+    for (int row = first; row < last; ++row) {
+      jobs.push_back(source.job(group, shapeBackupTime(shape, group, row), 0, 0.005));
+    }
+    file.group(shapeGroup(shape, "", group), jobs);
+  }
+}
+
 // The history database of a shape, stored in data files of about kPointsPerDataFile
 // points: a run of consecutive rows of every group in turn, as per-client batches come.
 fs::path shapeHistory(const std::string& binary, const Shape& shape, const fs::path& dir) {
@@ -419,17 +433,8 @@ fs::path shapeHistory(const std::string& binary, const Shape& shape, const fs::p
   RequestFigures total;
   int requests = 0;
   for (int first = 0; first < shape.rowsPerGroup; first += rowsPerFile) {
-    const int last = std::min(shape.rowsPerGroup, first + rowsPerFile);
-    {
-      DataFileWriter file(chunkFile, "TRAINING_DATA");
-      for (int group = 0; group < shape.groups; ++group) {
-        std::vector<Job> jobs;
-        for (int row = first; row < last; ++row) {
-          jobs.push_back(source.job(group, shapeBackupTime(shape, group, row), 0, 0.005));
-        }
-        file.group(shapeGroup(shape, "", group), jobs);
-      }
-    }
+    writeHistoryChunk(source, shape, first, std::min(shape.rowsPerGroup, first + rowsPerFile),
+                      chunkFile);
     total.wallSeconds += insertData(binary, database, chunkFile, dir).wallSeconds;
     ++requests;
   }
@@ -559,6 +564,30 @@ void runShapes(const std::string& binary, const std::string& name, unsigned seed
   std::fflush(stdout);
 }
 
+// What storing history costs: one insert_data request of kPointsPerDataFile points (100
+// groups of 1,000 rows) into a fresh database made by the binary under test.
+void runInsert(const std::string& binary, unsigned seed, const fs::path& dir,
+               const fs::path& runDir) {
+  constexpr int kGroups = 100;
+  const Shape shape{"insert", kGroups, kPointsPerDataFile / kGroups, kSecondsPerDay, false, 0,
+                    0,        seed};
+  JobSource source(shape.seed, shape.groups);
+  const fs::path dataFile = dir / "insert-history.json";
+  writeHistoryChunk(source, shape, 0, shape.rowsPerGroup, dataFile);
+  fs::create_directories(runDir);
+  const fs::path database = runDir / "detection.db";
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(database.string() + suffix);
+  runRequest(binary, {"-post", "-action", "initialize_detection", "-database", database},
+             runDir / "init.out");
+  const RequestFigures f = insertData(binary, database, dataFile, runDir);
+  std::printf(
+      "insert_data of %d points: wall %.3f s, user %.3f s, sys %.3f s, peak RSS %.1f MB, "
+      "load %s\n",
+      kPointsPerDataFile, f.wallSeconds, f.userSeconds, f.systemSeconds, f.peakMegabytes,
+      loadAverage().c_str());
+  std::fflush(stdout);
+}
+
 // The command line: the binary under test, where the files stay, and the workload's size.
 struct Options {
   std::string binary = SFAD_TOOL_PATH;
@@ -619,7 +648,7 @@ int main(int argc, char** argv) {
   }
   const bool all = options.shape == "all";
   const char* const shapes[] = {"depth", "width", "peers"};
-  if (!all && options.shape != "standard" &&
+  if (!all && options.shape != "standard" && options.shape != "insert" &&
       std::find(std::begin(shapes), std::end(shapes), options.shape) == std::end(shapes)) {
     std::fprintf(stderr, "unknown shape: %s\n", options.shape.c_str());
     return 2;
@@ -634,6 +663,11 @@ int main(int argc, char** argv) {
       if (!all && options.shape != shape) continue;
       for (int run = 1; run <= options.repeat; ++run) {
         runShapes(options.binary, shape, options.workload.seed, dir, dir / options.label);
+      }
+    }
+    if (all || options.shape == "insert") {
+      for (int run = 1; run <= options.repeat; ++run) {
+        runInsert(options.binary, options.workload.seed, dir, dir / options.label / "insert");
       }
     }
   } catch (const std::exception& error) {
