@@ -161,7 +161,7 @@ TEST_F(SchemaTest, HistoryReadIndexIsTheOnlyOther) {
 }
 
 // The history indexes of databases made before the read index: HIST_TABLE_INDEX alone,
-// and the two read indexes of a development build.
+// and the two read indexes the previous version made.
 const std::string kEarlierIndexLayouts[] = {
     "DROP INDEX HIST_ASSET_TIME_INDEX; CREATE INDEX HIST_TABLE_INDEX ON HIST_DATA (" +
         std::string(kHistoryIndexColumns) + ");",
